@@ -1,0 +1,61 @@
+// The program's entry: start-up, the client's launch, the relay and the exit status.
+#include <stdio.h>
+
+#include "command_line.h"
+#include "handles.h"
+#include "platform/platform.h"
+#include "relay.h"
+#include "scan/scan.h"
+
+namespace {
+
+char command_line[command_line_size];
+
+void show_banner() {
+  printf("\nVESKAR - ftp shell\n");
+  printf("Calling FTP...\n");
+  // The process ends without flushing the runtime's streams, and the banner must come
+  // before any client output in a file or pipe.
+  fflush(stdout);
+}
+
+// Replaces a pipe's read end by a copy that no client inherits.
+void make_private(pipe_ends* pipe, const char* failure) {
+  os_handle inheritable = pipe->read_end;
+  if (!duplicate_private(inheritable, &pipe->read_end)) report_fatal(failure);
+  close_handle(inheritable);
+}
+
+bool launch_child() { return create_process(command_line); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  show_banner();
+  bool fits = build_command_line(command_line, argc, argv);
+  saved_stdout = get_std_handle(std_output_slot);
+  saved_stderr = get_std_handle(std_error_slot);
+  // Nothing may start with a command line that was cut short.
+  if (!fits) report_fatal("Command line too long");
+
+  if (!create_pipe(&output_pipe.read_end, &output_pipe.write_end))
+    report_fatal("Stdout pipe creation failed\n");
+  if (!create_pipe(&error_pipe.read_end, &error_pipe.write_end))
+    report_fatal("Stderr pipe creation failed\n");
+  if (!set_std_handle(std_output_slot, output_pipe.write_end))
+    report_fatal("Redirecting STDOUT failed");
+  if (!set_std_handle(std_error_slot, error_pipe.write_end))
+    report_fatal("Redirecting STDERR failed");
+  make_private(&output_pipe, "DuplicateHandle OUT failed");
+  make_private(&error_pipe, "DuplicateHandle ERR failed");
+
+  shield_from_signals();
+  if (!launch_child()) report_fatal("Create process failed");
+  if (!set_std_handle(std_output_slot, saved_stdout))
+    report_fatal("Re-redirecting Stdout failed\n");
+  if (!set_std_handle(std_error_slot, saved_stderr))
+    report_fatal("Re-redirecting Stderr failed\n");
+
+  relay_streams();
+  exit_process(exit_status);
+}

@@ -1,0 +1,205 @@
+// POSIX stand-ins for the wrapper's operating-system operations.
+#include "platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+extern char** environ;
+
+const os_handle no_handle = -1;
+
+namespace {
+
+// The descriptors a client started now gets as its standard output and error: the
+// POSIX stand-in for the process's standard handles, which on POSIX belong to the
+// wrapper itself and must stay its own.
+os_handle client_std[2] = {STDOUT_FILENO, STDERR_FILENO};
+
+// Signals the wrapper ignores for itself but that a client must get as it would
+// without the wrapper: those that were at their default when the wrapper started.
+sigset_t client_default_signals;
+
+// Room for the client's argument words: at most one word per two bytes of the line.
+char argument_area[2048];
+char* argument_words[1025];
+
+int descriptor(os_handle handle) { return static_cast<int>(handle); }
+
+bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+// Splits `line` at blanks, and nothing else, into argument_words.
+bool split_words(const char* line) {
+  size_t length = strlen(line);
+  if (length >= sizeof argument_area) return false;
+  memcpy(argument_area, line, length + 1);
+  size_t count = 0;
+  char* p = argument_area;
+  while (*p != '\0') {
+    while (*p == ' ' || *p == '\t') *p++ = '\0';
+    if (*p == '\0') break;
+    if (count + 1 >= sizeof argument_words / sizeof argument_words[0]) return false;
+    argument_words[count++] = p;
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+  }
+  argument_words[count] = nullptr;
+  return count > 0;
+}
+
+}  // namespace
+
+os_handle get_std_handle(std_slot slot) {
+  int fd = slot == std_output_slot ? STDOUT_FILENO : STDERR_FILENO;
+  return is_open(fd) ? fd : no_handle;
+}
+
+bool set_std_handle(std_slot slot, os_handle handle) {
+  if (handle != no_handle && !is_open(descriptor(handle))) return false;
+  client_std[slot] = handle;
+  return true;
+}
+
+bool create_pipe(os_handle* read_end, os_handle* write_end) {
+  // Close-on-exec: the client gets only the ends handed to it as standard handles.
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  *read_end = fds[0];
+  *write_end = fds[1];
+  return true;
+}
+
+bool duplicate_private(os_handle source, os_handle* copy) {
+  int fd = fcntl(descriptor(source), F_DUPFD_CLOEXEC, 0);
+  if (fd == -1) return false;
+  *copy = fd;
+  return true;
+}
+
+bool close_handle(os_handle handle) {
+  // After EINTR the descriptor is already closed on Linux: retrying could close another.
+  return close(descriptor(handle)) == 0 || errno == EINTR;
+}
+
+void shield_from_signals() {
+  sigemptyset(&client_default_signals);
+  const int signals[] = {SIGINT, SIGQUIT, SIGPIPE};
+  struct sigaction ignore;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal_number : signals) {
+    struct sigaction previous;
+    // As system(3) does: the terminal's interrupt is the client's to act on. A closed
+    // stdout must show as a failed write (EPIPE), not end the wrapper.
+    if (sigaction(signal_number, &ignore, &previous) == 0 && previous.sa_handler == SIG_DFL)
+      sigaddset(&client_default_signals, signal_number);
+  }
+}
+
+bool create_process(char* command_line) {
+  if (!split_words(command_line)) return false;
+  if (client_std[0] == no_handle || client_std[1] == no_handle) return false;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (posix_spawnattr_init(&attributes) != 0) return false;
+  // dup2 onto 1 and 2 clears close-on-exec there, also when the numbers already match.
+  // The error pipe's write end was the last of four new descriptors, so it is at least
+  // 3 and the first dup2 cannot replace it.
+  bool ready =
+      posix_spawn_file_actions_adddup2(&actions, descriptor(client_std[0]), STDOUT_FILENO) == 0 &&
+      posix_spawn_file_actions_adddup2(&actions, descriptor(client_std[1]), STDERR_FILENO) == 0 &&
+      posix_spawnattr_setsigdefault(&attributes, &client_default_signals) == 0 &&
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF) == 0;
+  pid_t pid;
+  // posix_spawnp reports a failed exec itself, so "started" is known for certain here.
+  bool started = ready && posix_spawnp(&pid, argument_words[0], &actions, &attributes,
+                                       argument_words, environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return started;
+}
+
+size_t read_handle(os_handle handle, char* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t count = read(descriptor(handle), buffer, capacity);
+    if (count > 0) return static_cast<size_t>(count);
+    if (count == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      struct pollfd wait_for = {descriptor(handle), POLLIN, 0};
+      poll(&wait_for, 1, -1);
+      continue;
+    }
+    return 0;
+  }
+}
+
+bool write_handle(os_handle handle, const char* bytes, size_t length) {
+  if (handle == no_handle) return false;
+  while (length > 0) {
+    ssize_t count = write(descriptor(handle), bytes, length);
+    if (count > 0) {
+      bytes += count;
+      length -= static_cast<size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    // A standard output inherited in non-blocking mode: wait until it takes more.
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      struct pollfd wait_for = {descriptor(handle), POLLOUT, 0};
+      if (poll(&wait_for, 1, -1) < 0 && errno != EINTR) return false;
+      if (wait_for.revents & (POLLERR | POLLNVAL)) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+void exit_process(int status) { _exit(status); }
+
+size_t format_line(char* buffer, const char* format, const char* text) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  int length = snprintf(buffer, line_buffer_size, format, text);
+#pragma GCC diagnostic pop
+  if (length < 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(length) < line_buffer_size ? static_cast<size_t>(length)
+                                                         : line_buffer_size - 1;
+}
+
+void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
+  static char buffers[2][chunk_size];
+  struct pollfd streams[2] = {{descriptor(output_read), POLLIN, 0},
+                              {descriptor(error_read), POLLIN, 0}};
+  int open_count = 2;
+  while (open_count > 0) {
+    // No timeout: an idle client costs nothing until one of its pipes moves.
+    if (poll(streams, 2, -1) < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      // Cannot wait any more: read both in turn, blocking, so nothing is lost.
+      for (int s = 0; s < 2; ++s) streams[s].revents = streams[s].fd >= 0 ? POLLIN : 0;
+    }
+    for (int s = 0; s < 2; ++s) {
+      if (streams[s].fd < 0 || streams[s].revents == 0) continue;
+      size_t count = read_handle(streams[s].fd, buffers[s], chunk_size);
+      if (count > 0) {
+        sink(s, buffers[s], count);
+        continue;
+      }
+      streams[s].fd = -1;  // poll skips negative descriptors
+      --open_count;
+      sink(s, nullptr, 0);
+    }
+  }
+}

@@ -1,0 +1,138 @@
+// The wrapper's operating-system operations on Windows: kernel32 and user32.
+#include "platform.h"
+
+#include <windows.h>
+
+const os_handle no_handle = 0;
+
+namespace {
+
+HANDLE native(os_handle handle) { return reinterpret_cast<HANDLE>(handle); }
+os_handle wrap(HANDLE handle) { return reinterpret_cast<os_handle>(handle); }
+DWORD slot_id(std_slot slot) {
+  return slot == std_output_slot ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+}
+
+// One record for both pipes: both are created with inheritable ends.
+SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+
+BOOL WINAPI keep_running(DWORD event) {
+  // The client shares the console and gets the same event: it aborts its transfer and
+  // goes on, so the wrapper must go on relaying. Other events keep their default.
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+// The relay's state shared by both reader threads.
+CRITICAL_SECTION sink_lock;
+stream_sink pump_sink;
+HANDLE pump_sources[2];
+char pump_buffers[2][chunk_size];
+
+DWORD WINAPI pump_one(LPVOID parameter) {
+  int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
+  for (;;) {
+    // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
+    size_t count = read_handle(wrap(pump_sources[stream]), pump_buffers[stream], chunk_size);
+    EnterCriticalSection(&sink_lock);
+    pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
+    LeaveCriticalSection(&sink_lock);
+    if (count == 0) return 0;
+  }
+}
+
+}  // namespace
+
+os_handle get_std_handle(std_slot slot) {
+  HANDLE handle = GetStdHandle(slot_id(slot));
+  return handle == INVALID_HANDLE_VALUE ? no_handle : wrap(handle);
+}
+
+bool set_std_handle(std_slot slot, os_handle handle) {
+  return SetStdHandle(slot_id(slot), native(handle)) != 0;
+}
+
+bool create_pipe(os_handle* read_end, os_handle* write_end) {
+  HANDLE read_handle_ = nullptr;
+  HANDLE write_handle_ = nullptr;
+  if (!CreatePipe(&read_handle_, &write_handle_, &inheritable, 0)) return false;
+  *read_end = wrap(read_handle_);
+  *write_end = wrap(write_handle_);
+  return true;
+}
+
+bool duplicate_private(os_handle source, os_handle* copy) {
+  HANDLE target = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), native(source), GetCurrentProcess(), &target, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS))
+    return false;
+  *copy = wrap(target);
+  return true;
+}
+
+bool close_handle(os_handle handle) { return CloseHandle(native(handle)) != 0; }
+
+void shield_from_signals() {
+  // A handler, not SetConsoleCtrlHandler(NULL, TRUE): that flag would be inherited by
+  // the client, which then could not be interrupted at all.
+  SetConsoleCtrlHandler(keep_running, TRUE);
+}
+
+bool create_process(char* command_line) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  return CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process) != 0;
+}
+
+size_t read_handle(os_handle handle, char* buffer, size_t capacity) {
+  DWORD count = 0;
+  if (!ReadFile(native(handle), buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
+  return count;
+}
+
+bool write_handle(os_handle handle, const char* bytes, size_t length) {
+  if (handle == no_handle) return false;
+  while (length > 0) {
+    DWORD written = 0;
+    if (!WriteFile(native(handle), bytes, static_cast<DWORD>(length), &written, nullptr))
+      return false;
+    // A console or pipe may take less than asked; zero progress would loop forever.
+    if (written == 0) return false;
+    bytes += written;
+    length -= written;
+  }
+  return true;
+}
+
+void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+size_t format_line(char* buffer, const char* format, const char* text) {
+  // wsprintfA never writes more than 1024 bytes, the size of every line buffer here.
+  int length = wsprintfA(buffer, format, text);
+  return length > 0 ? static_cast<size_t>(length) : 0;
+}
+
+void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
+  InitializeCriticalSection(&sink_lock);
+  pump_sink = sink;
+  pump_sources[0] = native(output_read);
+  pump_sources[1] = native(error_read);
+  HANDLE threads[2];
+  for (int s = 0; s < 2; ++s)
+    threads[s] = CreateThread(nullptr, 64 * 1024, pump_one,
+                              reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)),
+                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  // A stream whose thread could not start is served here, beside the other reader.
+  HANDLE running[2];
+  DWORD running_count = 0;
+  for (int s = 0; s < 2; ++s) {
+    if (threads[s] != nullptr)
+      running[running_count++] = threads[s];
+    else
+      pump_one(reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)));
+  }
+  if (running_count > 0) WaitForMultipleObjects(running_count, running, TRUE, INFINITE);
+}

@@ -1,0 +1,65 @@
+// The operating-system operations the wrapper relies on. Each system has one
+// implementation file, picked by the build; nothing outside it names a system call.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// An open handle (Windows) or file descriptor (POSIX), or no_handle.
+typedef intptr_t os_handle;
+extern const os_handle no_handle;
+
+// Which of the process's standard handles an operation concerns.
+enum std_slot { std_output_slot, std_error_slot };
+
+// The process's standard handle of that kind as the process has it now; no_handle when
+// the process has none.
+os_handle get_std_handle(std_slot slot);
+
+// Makes `handle` the standard handle of that kind that a client started afterwards
+// takes. False on failure.
+bool set_std_handle(std_slot slot, os_handle handle);
+
+// Creates an anonymous byte pipe with the system's default buffer size. Either end can
+// be handed to a client through set_std_handle. False on failure.
+bool create_pipe(os_handle* read_end, os_handle* write_end);
+
+// Stores in *copy a second handle to the same object that no client ever inherits.
+bool duplicate_private(os_handle source, os_handle* copy);
+
+// Closes a handle. Closing the last write end of a pipe lets its reader see the end.
+bool close_handle(os_handle handle);
+
+// Makes sure that Ctrl+C and its kin, and a closed standard output, cannot end the
+// wrapper, while a client started afterwards still gets them as usual.
+void shield_from_signals();
+
+// Starts the client that the first word of `command_line` names, found by the system's
+// program search, with the standard handles set through set_std_handle. May change the
+// bytes of `command_line`. True only once the client has really started.
+bool create_process(char* command_line);
+
+// Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
+// every write end is closed and the data is drained, or on failure.
+size_t read_handle(os_handle handle, char* buffer, size_t capacity);
+
+// Writes all `length` bytes unchanged. False on failure, including no_handle.
+bool write_handle(os_handle handle, const char* bytes, size_t length);
+
+// Ends the process at once with `status`. Buffered runtime streams are not flushed.
+[[noreturn]] void exit_process(int status);
+
+enum { line_buffer_size = 1024 };
+
+// Formats `format`, which holds at most one %s, with `text` into `buffer`
+// (line_buffer_size bytes), cut to fit and terminated. Returns the length formatted.
+size_t format_line(char* buffer, const char* format, const char* text);
+
+// Receives the reads of one stream in order: length 0 marks the end of that stream.
+typedef void (*stream_sink)(int stream, const char* bytes, size_t length);
+enum { output_stream = 0, error_stream = 1, chunk_size = 4096 };
+
+// Reads both pipes, each as soon as it has data, until both have ended. Hands every
+// read of 1 to chunk_size bytes to `sink`, then one end mark per stream. The calls to
+// `sink` never overlap, and each stream's reads arrive in the order they were made.
+void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink);

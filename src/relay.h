@@ -1,0 +1,16 @@
+// The relay: carries the client's output to the wrapper's own and through the scanner.
+#pragma once
+
+#include <stddef.h>
+
+// Closes the wrapper's copies of the pipes' write ends, then echoes both of the
+// client's streams to saved_stdout and saved_stderr and scans them, until both pipes
+// have ended. Returns then, whether or not the client itself has ended.
+void relay_streams();
+
+// The echo-and-scan path of one read (length 0: the end of that stream). Each stream
+// is echoed as it came, until an echo fails; it is scanned to its end regardless.
+void relay_chunk(int stream, const char* bytes, size_t length);
+
+// Makes both streams new again: echo on, nothing held.
+void reset_relay();

@@ -1,0 +1,47 @@
+// The error scanner: finds failure signs in client output, reports each on the
+// wrapper's standard output and records the kind of the run's first sign.
+#pragma once
+
+#include <stddef.h>
+
+// The run's status: 0 until the first failure sign, then 2 when that sign was a known
+// failure message, 3 when it was an FTP error reply line. Never changes after that.
+extern int exit_status;
+
+enum { signature_count = 79, signature_slot = 60, piece_size = 4096 };
+
+// The known failure messages, in search order. Some texts stand twice, on purpose:
+// each entry is reported by itself.
+extern const char error_signatures[signature_count][signature_slot];
+
+// Further failure messages of this system's client, searched after error_signatures
+// in the same pass. Each holds at least 7 characters.
+extern const char* const client_signatures[];
+extern const size_t client_signature_count;
+
+// Scans one chunk of client output by itself: reports every known message it holds
+// (each at most once, in table order), then every reply line with a code from 400 to
+// 999 that follows a carriage return or line feed inside it. Returns exit_status.
+int scan_chunk(const char* text, size_t length);
+
+// As scan_chunk, for a piece whose preceding byte in its stream was `before`: a piece
+// that follows a line feed, or opens its stream, can open with a reply line.
+int scan_piece(const char* text, size_t length, char before);
+
+// One stream's bytes on their way to the scanner, cut so that every piece starts at
+// the start of a line and ends just after a line feed, at most piece_size bytes.
+struct line_cutter {
+  char held[piece_size];  // the stream's unfinished last line
+  size_t held_length;
+  char before;            // the stream byte just before held[0]
+};
+
+// Prepares a cutter for a stream that has not started.
+void start_lines(line_cutter* cutter);
+
+// Scans a read of `length` bytes from the cutter's stream: every line it finishes now,
+// held bytes included. A line longer than piece_size is scanned in pieces as it fills.
+void scan_lines(line_cutter* cutter, const char* bytes, size_t length);
+
+// Scans what the cutter still holds, at the end of its stream.
+void finish_lines(line_cutter* cutter);

@@ -1,0 +1,191 @@
+// A stand-in for the ftp client, built by the test suite for each system. It does what
+// its arguments say, one action per argument, in order:
+//   o:TEXT   write TEXT to stdout in one write     e:TEXT  the same on stderr
+//   s:MS     sleep MS milliseconds                 x:CODE  exit at once with CODE
+//   i        copy stdin to stdout until it ends    a       write each argument and "|"
+//   F:o:N    flood stdout with N bytes             F:e:N   the same on stderr
+//   F:b:N    N bytes on each, interleaved          k       die at once, as if killed
+//   g:MS     leave a grandchild holding stdout and stderr, which sleeps MS ms, then
+//            writes "grandchild done\n" to stdout
+// TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
+// the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
+// ("e..." on stderr).
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char flood_line[] = "?0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n";
+const size_t flood_line_length = sizeof flood_line - 1;
+
+bool write_all(int stream, const char* bytes, size_t length) {
+#ifdef _WIN32
+  // WriteFile, not the runtime: text mode would turn \n into \r\n.
+  HANDLE handle = GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  while (length > 0) {
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes, static_cast<DWORD>(length), &written, nullptr)) return false;
+    bytes += written;
+    length -= written;
+  }
+#else
+  while (length > 0) {
+    ssize_t written = write(stream, bytes, length);
+    if (written <= 0) return false;
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
+#endif
+  return true;
+}
+
+void pause_ms(long ms) {
+#ifdef _WIN32
+  Sleep(static_cast<DWORD>(ms));
+#else
+  struct timespec wait = {ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0) {
+  }
+#endif
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes TEXT's escapes into `out`; returns the decoded length.
+size_t decode(const char* text, char* out) {
+  size_t n = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != '\\' || p[1] == '\0') {
+      out[n++] = *p;
+      continue;
+    }
+    switch (*++p) {
+      case 'n': out[n++] = '\n'; break;
+      case 'r': out[n++] = '\r'; break;
+      case 't': out[n++] = '\t'; break;
+      case '0': out[n++] = '\0'; break;
+      case 's': out[n++] = ' '; break;
+      case 'x':
+        if (hex_digit(p[1]) >= 0 && hex_digit(p[2]) >= 0) {
+          out[n++] = static_cast<char>(hex_digit(p[1]) * 16 + hex_digit(p[2]));
+          p += 2;
+        }
+        break;
+      default: out[n++] = *p; break;
+    }
+  }
+  return n;
+}
+
+// Writes the next `length` bytes of the flood of `stream`, from position `done`.
+bool flood(int stream, size_t done, size_t length) {
+  static char block[64 * 1024];
+  if (block[0] == '\0') {
+    for (size_t i = 0; i < sizeof block; ++i) block[i] = flood_line[i % flood_line_length];
+  }
+  while (length > 0) {
+    size_t offset = done % flood_line_length;
+    size_t piece = sizeof block - offset;
+    if (piece > length) piece = length;
+    // The line's first byte names the stream: only that byte differs in the block.
+    for (size_t i = 0; i < sizeof block; i += flood_line_length) block[i] = stream == 1 ? 'o' : 'e';
+    if (!write_all(stream, block + offset, piece)) return false;
+    done += piece;
+    length -= piece;
+  }
+  return true;
+}
+
+void flood_both(size_t total) {
+  size_t done[2] = {0, 0};
+  size_t step = 1000;
+  while (done[0] < total || done[1] < total) {
+    for (int s = 0; s < 2; ++s) {
+      size_t piece = total - done[s] < step ? total - done[s] : step;
+      if (piece == 0) continue;
+      if (!flood(s + 1, done[s], piece)) return;
+      done[s] += piece;
+    }
+    step = step % 9000 + 1777;  // uneven sizes, so reads and writes never line up
+  }
+}
+
+void leave_grandchild(long ms, const char* self) {
+#ifdef _WIN32
+  (void)self;
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  char line[MAX_PATH + 64];
+  snprintf(line, sizeof line, "\"%s\" s:%ld o:grandchild\\sdone\\n", path, ms);
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+#else
+  (void)self;
+  if (fork() == 0) {
+    pause_ms(ms);
+    write_all(1, "grandchild done\n", 16);
+    _exit(0);
+  }
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static char text[64 * 1024];
+  for (int a = 1; a < argc; ++a) {
+    const char* action = argv[a];
+    if (strncmp(action, "o:", 2) == 0 || strncmp(action, "e:", 2) == 0) {
+      size_t length = decode(action + 2, text);
+      write_all(action[0] == 'o' ? 1 : 2, text, length);
+    } else if (strncmp(action, "s:", 2) == 0) {
+      pause_ms(atol(action + 2));
+    } else if (strncmp(action, "x:", 2) == 0) {
+      return atoi(action + 2);
+    } else if (strcmp(action, "i") == 0) {
+      size_t length;
+      while ((length = fread(text, 1, sizeof text, stdin)) > 0) write_all(1, text, length);
+    } else if (strcmp(action, "a") == 0) {
+      for (int b = 1; b < argc; ++b) {
+        write_all(1, argv[b], strlen(argv[b]));
+        write_all(1, "|", 1);
+      }
+    } else if (strncmp(action, "F:", 2) == 0 && action[2] != '\0' && action[3] == ':') {
+      size_t total = static_cast<size_t>(strtoull(action + 4, nullptr, 10));
+      if (action[2] == 'b')
+        flood_both(total);
+      else
+        flood(action[2] == 'o' ? 1 : 2, 0, total);
+    } else if (strcmp(action, "k") == 0) {
+#ifdef _WIN32
+      TerminateProcess(GetCurrentProcess(), 9);
+#else
+      signal(SIGKILL, SIG_DFL);
+      raise(SIGKILL);
+#endif
+    } else if (strncmp(action, "g:", 2) == 0) {
+      leave_grandchild(atol(action + 2), argv[0]);
+    } else {
+      fprintf(stderr, "fake client: unknown action %s\n", action);
+      return 99;
+    }
+  }
+  return 0;
+}

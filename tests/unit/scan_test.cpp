@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "report_capture.h"
+#include "scan/scan.h"
+
+namespace {
+
+std::vector<std::string> all_patterns() {
+  std::vector<std::string> patterns(error_signatures, error_signatures + signature_count);
+  for (size_t i = 0; i < client_signature_count; ++i) patterns.push_back(client_signatures[i]);
+  return patterns;
+}
+
+// The plain model of a scan: every pattern searched by itself, every position tried.
+std::string reference_scan(const std::string& piece, char before, int* status) {
+  std::string out;
+  std::string text = piece.substr(0, piece.find('\0'));
+  for (const std::string& p : all_patterns()) {
+    if (text.find(p) == std::string::npos) continue;
+    out += report(p);
+    if (*status == 0) *status = 2;
+  }
+  std::string s = before + piece;
+  for (size_t i = 0; i + 5 <= s.size(); ++i) {
+    if ((s[i] != '\n' && s[i] != '\r') || s[i + 1] < '4' || s[i + 1] > '9' || s[i + 2] < '0' ||
+        s[i + 2] > '9' || s[i + 3] < '0' || s[i + 3] > '9' || s[i + 4] != ' ')
+      continue;
+    out += banner_only();
+    size_t end = i + 1;
+    while (end < s.size() && s[end] != '\n' && s[end] != '\0') ++end;
+    if (end < s.size() && s[end] == '\n')
+      out += ("Error text: " + s.substr(i + 1, end - i - 1) + "\n").substr(0, 1023);
+    if (*status == 0) *status = 3;
+  }
+  return out;
+}
+
+std::string scan(const std::string& chunk) {
+  begin_capture();
+  scan_chunk(chunk.data(), chunk.size());
+  return end_capture();
+}
+
+TEST(SignatureTable, HoldsSeventyNineEntriesWithTheirDuplicates) {
+  size_t longest = 0;
+  for (const char* entry : error_signatures) longest = std::max(longest, std::string(entry).size());
+  EXPECT_EQ(longest, 56u);
+  const int twins[][2] = {{4, 45},  {52, 75}, {53, 76}, {54, 77}, {55, 78}, {56, 79},
+                          {57, 69}, {58, 70}, {59, 71}, {62, 72}, {66, 74}};
+  int duplicates = 0;
+  for (int a = 0; a < signature_count; ++a)
+    for (int b = a + 1; b < signature_count; ++b)
+      if (std::string(error_signatures[a]) == error_signatures[b]) ++duplicates;
+  EXPECT_EQ(duplicates, 11);
+  for (const auto& pair : twins)
+    EXPECT_STREQ(error_signatures[pair[0] - 1], error_signatures[pair[1] - 1]);
+  EXPECT_STREQ(error_signatures[63], "451 Requested action aborted. Local error in processing.");
+  EXPECT_STREQ(error_signatures[72], "451 Requested action aborted: local error in processing.");
+  EXPECT_STREQ(error_signatures[0], "TLI Error");
+  EXPECT_STREQ(error_signatures[78], "504 Command not implemented for that parameter.");
+}
+
+TEST(SignatureTable, NoEntryStandsInsideAnother) {
+  std::vector<std::string> patterns = all_patterns();
+  for (const std::string& p : patterns) EXPECT_GE(p.size(), 7u) << p;
+  for (size_t a = 0; a < patterns.size(); ++a)
+    for (size_t b = 0; b < patterns.size(); ++b) {
+      if (patterns[a] == patterns[b]) continue;
+      EXPECT_EQ(patterns[b].find(patterns[a]), std::string::npos) << patterns[a] << " in " << patterns[b];
+    }
+}
+
+TEST(SignaturePass, EveryEntryIsFoundInsideALongerLine) {
+  for (int e = 0; e < signature_count; ++e) {
+    std::string entry = error_signatures[e];
+    std::string expected;
+    for (const char* other : error_signatures)
+      if (entry == other) expected += report(entry);
+    EXPECT_EQ(scan("xx" + entry + "yy\r\n"), expected) << entry;
+    EXPECT_EQ(exit_status, 2);
+  }
+}
+
+TEST(SignaturePass, ReportsInTableOrderOncePerChunk) {
+  EXPECT_EQ(scan("Login failed. too deep\ntoo deep Login failed.\n"),
+            report("too deep") + report("Login failed."));
+  EXPECT_EQ(scan("The network is down"),
+            report("The network is down") + report("The network is down"));
+  EXPECT_EQ(scan("Login failed"), "");  // the period belongs to the entry
+  EXPECT_EQ(scan("login failed."), "");
+}
+
+TEST(SignaturePass, StopsAtTheFirstZeroByte) {
+  EXPECT_EQ(scan(std::string("\0too deep", 9)), "");
+  EXPECT_EQ(scan(std::string("too deep\0Login failed.", 22)), report("too deep"));
+}
+
+TEST(ReplyPass, FindsErrorCodesAfterALineBreak) {
+  EXPECT_EQ(scan("x\r\n530 Login incorrect.\r\n"), banner_only() + "Error text: 530 Login incorrect.\r\n");
+  EXPECT_EQ(scan("x\n999 odd\n"), report("999 odd"));
+  EXPECT_EQ(scan("x\r421 bye\n"), report("421 bye"));
+  EXPECT_EQ(exit_status, 3);
+  // Every reply line, even one straight after another.
+  EXPECT_EQ(scan("x\n450 a\n451 b\n"), report("450 a") + report("451 b"));
+}
+
+TEST(ReplyPass, IgnoresWhatIsNotAnErrorReply) {
+  for (const char* chunk : {"x\n550-first line\n", "x\n226 done\n", "x\n150 opening\n",
+                            "x\n331 password\n", "x\n550\tx\n", "x\n5500 x\n", "x\n55 x\n",
+                            "550 at the start\n", "x 550 inside\n", "x\n\xb5\x35\x30 x\n"}) {
+    EXPECT_EQ(scan(chunk), "") << chunk;
+    EXPECT_EQ(exit_status, 0);
+  }
+}
+
+TEST(ReplyPass, ALineWithoutItsLineFeedGivesTheBannerAlone) {
+  EXPECT_EQ(scan("x\n550 "), banner_only());
+  EXPECT_EQ(exit_status, 3);
+  EXPECT_EQ(scan("x\n550 half a line"), banner_only());
+  EXPECT_EQ(scan(std::string("x\n550 a\0b\n", 10)), banner_only());
+}
+
+TEST(ReplyPass, ShortChunksNeverReport) {
+  EXPECT_EQ(scan("\n550"), "");
+  EXPECT_EQ(scan("\n55 "), "");
+}
+
+TEST(ReplyPass, APieceAfterALineFeedMayOpenWithAReply) {
+  begin_capture();
+  scan_piece("550 x\n", 6, '\n');
+  EXPECT_EQ(end_capture(), report("550 x"));
+  begin_capture();
+  scan_piece("550 ", 4, '\r');
+  EXPECT_EQ(end_capture(), banner_only());
+  begin_capture();
+  scan_piece("550 x\n", 6, 'a');
+  EXPECT_EQ(end_capture(), "");
+}
+
+TEST(Scanner, SignatureAndReplyOnOneLineGiveTwoReportsAndStatusTwo) {
+  EXPECT_EQ(scan("x\r\n550 Requested action not taken.\r\n"),
+            report("550 Requested action not taken.") +
+                report("550 Requested action not taken.\r"));
+  EXPECT_EQ(exit_status, 2);
+}
+
+TEST(Scanner, TheFirstSignDecidesTheStatus) {
+  begin_capture();
+  scan_chunk("x\n530 no\n", 9);
+  scan_chunk("too deep", 8);
+  std::string out = end_capture();
+  EXPECT_EQ(out, report("530 no") + report("too deep"));
+  EXPECT_EQ(exit_status, 3);
+}
+
+TEST(Scanner, CutsAReportLineToTheLineBuffer) {
+  std::string code = "550 " + std::string(1996, 'y');
+  std::string out = scan("\n" + code + "\n");
+  EXPECT_EQ(out, banner_only() + ("Error text: " + code).substr(0, 1023));
+  EXPECT_EQ(exit_status, 3);
+}
+
+TEST(Scanner, TakesClientTextVerbatimNeverAsAFormat) {
+  EXPECT_EQ(scan("x\n550 %s %n %d%%\n"), report("550 %s %n %d%%"));
+}
+
+// The fast search must give exactly the plain model's reports, on text built to hit
+// near misses: fragments of entries, codes after line breaks, zero and high bytes.
+TEST(Scanner, MatchesThePlainModelOnRandomText) {
+  std::mt19937 random(20261207);
+  std::vector<std::string> patterns = all_patterns();
+  const char* bits[] = {"\r\n", "\n", "\r", "550 ", "421 ", "5", " ", "x", "\xff", "1", "-"};
+  for (int round = 0; round < 4000; ++round) {
+    std::string piece;
+    size_t target = random() % 600;
+    while (piece.size() < target) {
+      int kind = static_cast<int>(random() % 4);
+      if (kind == 0) {
+        const std::string& p = patterns[random() % patterns.size()];
+        piece += p.substr(random() % 3, p.size() - random() % 3);
+      } else if (kind == 1) {
+        piece += bits[random() % (sizeof bits / sizeof bits[0])];
+      } else if (kind == 2 && random() % 20 == 0) {
+        piece += '\0';
+      } else {
+        piece += static_cast<char>('a' + random() % 26);
+      }
+    }
+    char before = "\n\rx"[random() % 3];
+    int model_status = 0;
+    std::string expected = reference_scan(piece, before, &model_status);
+    begin_capture();
+    int status = scan_piece(piece.data(), piece.size(), before);
+    ASSERT_EQ(end_capture(), expected) << "round " << round;
+    ASSERT_EQ(status, model_status);
+  }
+}
+
+}  // namespace
