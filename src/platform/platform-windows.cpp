@@ -110,9 +110,24 @@ bool write_handle(os_handle handle, const char* bytes, size_t length) {
 void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 size_t format_line(char* buffer, const char* format, const char* text) {
-  // wsprintfA never writes more than 1024 bytes, the size of every line buffer here.
-  int length = wsprintfA(buffer, format, text);
-  return length > 0 ? static_cast<size_t>(length) : 0;
+  // wsprintfA stops at 1024 bytes but, cut short, may leave no terminator; a line that
+  // would not fit is cut here instead, to its first line_buffer_size - 1 characters.
+  size_t needed = lstrlenA(format) + lstrlenA(text) - 2;
+  if (needed < line_buffer_size) {
+    int length = wsprintfA(buffer, format, text);
+    return length > 0 ? static_cast<size_t>(length) : 0;
+  }
+  size_t used = 0;
+  for (const char* f = format; *f != '\0' && used < line_buffer_size - 1; ++f) {
+    if (f[0] == '%' && f[1] == 's') {
+      for (const char* t = text; *t != '\0' && used < line_buffer_size - 1; ++t) buffer[used++] = *t;
+      ++f;
+      continue;
+    }
+    buffer[used++] = *f;
+  }
+  buffer[used] = '\0';
+  return used;
 }
 
 void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
