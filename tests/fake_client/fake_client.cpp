@@ -2,7 +2,8 @@
 // its arguments say, one action per argument, in order:
 //   o:TEXT   write TEXT to stdout in one write     e:TEXT  the same on stderr
 //   s:MS     sleep MS milliseconds                 x:CODE  exit at once with CODE
-//   i        copy stdin to stdout until it ends    a       write each argument and "|"
+//   i        copy stdin to stdout until it ends    a       write each argument and "|",
+//                                                          then exit
 //   F:o:N    flood stdout with N bytes             F:e:N   the same on stderr
 //   F:b:N    N bytes on each, interleaved          k       die at once, as if killed
 //   g:MS     leave a grandchild holding stdout and stderr, which sleeps MS ms, then
@@ -167,6 +168,7 @@ int main(int argc, char** argv) {
         write_all(1, argv[b], strlen(argv[b]));
         write_all(1, "|", 1);
       }
+      return 0;
     } else if (strncmp(action, "F:", 2) == 0 && action[2] != '\0' && action[3] == ':') {
       size_t total = static_cast<size_t>(strtoull(action + 4, nullptr, 10));
       if (action[2] == 'b')

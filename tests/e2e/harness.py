@@ -1,0 +1,105 @@
+"""Runs the built wrapper as a user would, in front of the fake client, and checks the
+exact bytes of its stdout and stderr and its exit status."""
+import hashlib
+import os
+import shutil
+import subprocess
+import tempfile
+
+REPORT_BANNER = b"*************** Error Found ***************\n"
+FLOOD_LINE = b"?0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
+
+
+def report(text):
+    """The two report lines for a sign whose text is `text`."""
+    return REPORT_BANNER + b"Error text: " + text + b"\n"
+
+
+def fatal(message):
+    return b"ERROR: " + message + b"\n"
+
+
+def flood(stream, size):
+    """The bytes the fake client's flood writes on `stream` ('o' or 'e')."""
+    line = stream.encode() + FLOOD_LINE[1:]
+    return (line * (size // len(line) + 1))[:size]
+
+
+def encode(data):
+    """One fake-client argument that writes `data`: blanks and odd bytes escaped, since
+    the wrapper splits its command line at blanks."""
+    out = []
+    for byte in data:
+        if byte == 0x20:
+            out.append("\\s")
+        elif byte == 0x5C:
+            out.append("\\\\")
+        elif 0x21 <= byte <= 0x7E:
+            out.append(chr(byte))
+        else:
+            out.append("\\x%02x" % byte)
+    return "".join(out)
+
+
+def out(data):
+    return "o:" + encode(data)
+
+
+def err(data):
+    return "e:" + encode(data)
+
+
+class Wrapper:
+    """The wrapper under test, native or under Wine, with a fake client of its own."""
+
+    def __init__(self, wrapper, client, wine):
+        self.wrapper = os.path.abspath(wrapper)
+        self.client = os.path.abspath(client)
+        self.wine = wine
+        self.banner = b"\r\nVESKAR - ftp shell\r\nCalling FTP...\r\n" if wine else \
+            b"\nVESKAR - ftp shell\nCalling FTP...\n"
+
+    def run(self, args, stdin=b"", timeout=120, with_client=True, stdout=None, stderr=None,
+            client_name=None, env_extra=None):
+        """Runs the wrapper with `args` in a fresh directory that holds the fake client
+        (unless with_client is false). Returns (stdout, stderr, status); bytes not
+        captured are None. stdout/stderr may be a file object or subprocess constant."""
+        with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+            name = client_name or ("ftp.exe" if self.wine else "ftp")
+            if with_client:
+                shutil.copy(self.client, os.path.join(bin_dir, name))
+            env = dict(os.environ)
+            if self.wine:
+                # The client is found through the search path; never beside the wrapper.
+                env["WINEPATH"] = "Z:" + bin_dir.replace("/", "\\")
+                command = ["wine", self.wrapper] + list(args)
+            else:
+                env["PATH"] = bin_dir + (":" + env["PATH"] if with_client else "")
+                command = [self.wrapper] + list(args)
+            env.update(env_extra or {})
+            process = subprocess.run(
+                command, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,
+                stdout=subprocess.PIPE if stdout is None else stdout,
+                stderr=subprocess.PIPE if stderr is None else stderr,
+                cwd=bin_dir, env=env, timeout=timeout)
+            return process.stdout, process.stderr, process.returncode
+
+
+def digest(data):
+    return "%d bytes, sha256 %s" % (len(data), hashlib.sha256(data).hexdigest()[:16])
+
+
+def show(data):
+    if data is None:
+        return "(not captured)"
+    return repr(data) if len(data) <= 600 else digest(data)
+
+
+def check(name, got, want, failures):
+    """Compares (stdout, stderr, status) triples; None in `want` means not checked."""
+    labels = ("stdout", "stderr", "status")
+    for label, g, w in zip(labels, got, want):
+        if w is None or g == w:
+            continue
+        failures.append("%s: %s\n    want %s\n    got  %s" % (name, label, show(w) if label != "status" else w,
+                                                             show(g) if label != "status" else g))
