@@ -1,0 +1,223 @@
+"""Acceptance: the built wrapper in front of the real Debian ftp clients, inetutils-ftp
+and tnftp, each called as `ftp`, against a real FTP server (pyftpdlib) and misbehaving
+fake servers, all on 127.0.0.1.
+
+Every scenario runs twice per client: the client alone, then the wrapper in front of it.
+The wrapper's run must end with the scenario's status, report the texts the scenario
+names, and relay everything the client printed, in order.
+
+usage: acceptance.py --wrapper build/native/veskar [unittest options]
+"""
+import argparse
+import os
+import re
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYTHON = "/usr/bin/python3"  # Debian's: the only python3 that can import pyftpdlib
+CLIENTS = {"inetutils": "/usr/bin/inetutils-ftp", "tnftp": "/usr/bin/tnftp"}
+USER, PASSWORD = "alice", "open-sesame"
+BANNER = b"\nVESKAR - ftp shell\nCalling FTP...\n"
+REPORT = re.compile(rb"\*{15} Error Found \*{15}\nError text: ([^\n]*)\n")
+RUN_SECONDS = 30
+WRAPPER = None  # set from the command line
+
+LOGIN = f"user {USER} {PASSWORD}\n"
+VERBOSE = "-n -v -p 127.0.0.1 {port}"
+OK, FAILED = (0,), (2, 3)
+
+# name, server, client arguments, session on stdin, statuses allowed, texts that must be
+# reported (each the start of some report's text). Servers: real = pyftpdlib, closed =
+# a port nobody listens on, others are fakes from servers.py. Scenarios named
+# "... (namespace)" run in a private namespace, see NAMESPACES.
+SCENARIOS = [
+    ("success", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\nmkdir sub\ncd sub\n"
+     "pwd\ncd ..\nget up.txt back.txt\nquit\n", OK, []),
+    ("wrong password", "real", VERBOSE, f"user {USER} wrong\nls\nquit\n", FAILED, ["Login failed."]),
+    ("missing remote file", "real", VERBOSE, LOGIN + "get absent.txt out.txt\nquit\n", FAILED,
+     ["550 No such file or directory."]),
+    ("missing local file", "real", VERBOSE, LOGIN + "put absent.txt up.txt\nquit\n", FAILED,
+     ["No such file or directory"]),
+    ("cd to missing directory", "real", VERBOSE, LOGIN + "cd nowhere\nquit\n", FAILED,
+     ["550 No such file or directory."]),
+    ("invalid command", "real", VERBOSE, LOGIN + "frobnicate\nquit\n", FAILED, ["Invalid command"]),
+    ("refused connection", "closed", VERBOSE, "quit\n", FAILED, ["Connection refused"]),
+    ("421 at greeting", "greeting-421", VERBOSE, LOGIN + "ls\nquit\n", FAILED,
+     ["421 Too many users, come back later."]),
+    ("dropped mid-session", "drop", VERBOSE, LOGIN + "pwd\nls\nquit\n", FAILED,
+     ["421 Service not available, remote server has closed connection"]),
+    ("automatic login, wrong password", "real", "-v -p 127.0.0.1 {port}", f"{USER}\nwrong\nquit\n",
+     FAILED, ["ftp: Login failed"]),
+    ("missing remote file without -v", "real", "-n -p 127.0.0.1 {port}",
+     LOGIN + "get absent.txt out.txt\nquit\n", FAILED, ["No such file or directory"]),
+    ("network unreachable (namespace)", "closed", VERBOSE, "quit\n", FAILED,
+     ["Network is unreachable"]),
+    ("unknown host (namespace)", "real", "-n -v -p no-such-host.invalid 21", "quit\n", FAILED,
+     ["Name or service not known"]),
+]
+
+
+def signature_entries():
+    """The POSIX client table, read from its source, so that a success can be checked
+    against the entries themselves and not only through the wrapper."""
+    with open(os.path.join(HERE, "..", "..", "src", "scan", "client_signatures-posix.cpp")) as f:
+        return [m.group(1).encode() for m in re.finditer(r'^\s*"([^"]+)",', f.read(), re.M)]
+
+
+def start_server(*args):
+    """Starts servers.py with args; returns the process and the port it listens on."""
+    proc = subprocess.Popen([PYTHON, os.path.join(HERE, "servers.py"), *args],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    ready, _, _ = select.select([proc.stdout], [], [], 15)
+    line = proc.stdout.readline() if ready else b""
+    if not line.strip().isdigit():
+        stop_server(proc)
+        raise RuntimeError(f"server {args[0]} did not start")
+    return proc, int(line)
+
+
+def stop_server(proc):
+    try:
+        os.kill(proc.pid, signal.SIGTERM)
+        proc.wait(timeout=5)
+    except ProcessLookupError:
+        pass
+    except subprocess.TimeoutExpired:
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait(timeout=5)
+    proc.stdout.close()
+
+
+def normalize(output):
+    """Blanks out what differs between two runs of the same session: numbers (ports,
+    times, sizes), transfer rates, and pyftpdlib's 125 or 150 before a transfer, which
+    depends on whether the data connection is up yet."""
+    text = output.decode("latin-1")
+    text = re.sub(r"\([^()\n]*/s\)", "(RATE)", text)
+    text = re.sub(r"^(125|150) .*$", "1xx transfer starts", text, flags=re.M)
+    return re.sub(r"\d[\d.e+-]*", "N", text)
+
+
+def namespace_prefix(name, scratch):
+    """The command that puts a run in a private namespace, or None when this machine
+    cannot make one. Network: no interface is up, not even loopback. Hosts: name
+    lookups read /etc/hosts only, so no DNS query leaves the machine."""
+    if "network" in name:
+        prefix = ["unshare", "-n", "--"]
+    else:
+        if os.path.exists("/var/run/nscd/socket"):
+            return None  # nscd would answer lookups outside our nsswitch.conf
+        nsswitch = os.path.join(scratch, "nsswitch.conf")
+        with open(nsswitch, "w") as f:
+            f.write("hosts: files\n")
+        prefix = ["unshare", "-m", "--", "sh", "-c",
+                  'mount --bind "$0" /etc/nsswitch.conf && exec "$@"', nsswitch]
+    probe = subprocess.run(prefix + ["true"], capture_output=True, timeout=RUN_SECONDS)
+    return prefix if probe.returncode == 0 else None
+
+
+class RealClients(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="veskar-accept-")
+        cls.root = os.path.join(cls.scratch, "server-root")
+        os.mkdir(cls.root)
+        cls.server, cls.port = start_server("real", cls.root, USER, PASSWORD)
+        cls.entries = signature_entries()
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.server)
+        shutil.rmtree(cls.scratch)
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(dir=self.scratch)
+        self.addCleanup(shutil.rmtree, self.tmp)
+
+    def run_session(self, client, command, args, session, prefix, label):
+        """Runs command + args in a fresh directory, with `ftp` meaning the client."""
+        bin_dir = os.path.join(self.tmp, "bin")
+        if not os.path.exists(bin_dir):
+            os.mkdir(bin_dir)
+            os.symlink(CLIENTS[client], os.path.join(bin_dir, "ftp"))
+        cwd = os.path.join(self.tmp, label)
+        os.mkdir(cwd)
+        with open(os.path.join(cwd, "local.txt"), "w") as f:
+            f.writelines(f"line {n} of a file to upload\n" for n in range(200))
+        for entry in os.listdir(self.root):  # each run starts from an empty server
+            path = os.path.join(self.root, entry)
+            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        env = {"PATH": bin_dir + ":/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C", "TERM": "dumb"}
+        # A new session has no terminal, so the clients read passwords from stdin.
+        result = subprocess.run(prefix + command + args, input=session.encode(), env=env,
+                                cwd=cwd, capture_output=True, timeout=RUN_SECONDS,
+                                start_new_session=True)
+        return result, cwd
+
+    def check(self, client, scenario):
+        name, server, args, session, statuses, texts = scenario
+        prefix = []
+        if "(namespace)" in name:
+            prefix = namespace_prefix(name, self.scratch)
+            if prefix is None:
+                self.skipTest("no private namespace on this machine")
+        port = self.port
+        if server == "closed":
+            # Bound but not listening: connections are refused, and no other program
+            # can take the port while the test runs.
+            closed = socket.socket()
+            closed.bind(("127.0.0.1", 0))
+            self.addCleanup(closed.close)
+            port = closed.getsockname()[1]
+        elif server != "real":
+            proc, port = start_server(server)
+            self.addCleanup(stop_server, proc)
+        args = args.format(port=port).split()
+
+        direct, _ = self.run_session(client, ["ftp"], args, session, prefix, "direct")
+        wrapped, cwd = self.run_session(client, [WRAPPER], args, session, prefix, "wrapped")
+
+        self.assertTrue(wrapped.stdout.startswith(BANNER), wrapped.stdout[:200])
+        rest = wrapped.stdout[len(BANNER):]
+        reports = REPORT.findall(rest)
+        relayed = REPORT.sub(b"", rest)
+        detail = f"\n--- wrapper stdout:\n{wrapped.stdout.decode('latin-1')}" \
+                 f"--- wrapper stderr:\n{wrapped.stderr.decode('latin-1')}"
+        self.assertTrue(direct.stdout + direct.stderr, "the client printed nothing")
+        self.assertEqual(normalize(relayed), normalize(direct.stdout), "stdout lost or changed")
+        self.assertEqual(normalize(wrapped.stderr), normalize(direct.stderr), "stderr lost or changed")
+        self.assertIn(wrapped.returncode, statuses, detail)
+        for text in texts:
+            self.assertTrue(any(r.startswith(text.encode()) for r in reports),
+                            f"no report of {text!r}{detail}")
+        if statuses == OK:
+            self.assertEqual(reports, [], detail)
+            printed = direct.stdout + direct.stderr
+            self.assertEqual([e for e in self.entries if e in printed], [])
+            with open(os.path.join(cwd, "local.txt"), "rb") as a, \
+                 open(os.path.join(cwd, "back.txt"), "rb") as b:
+                self.assertEqual(a.read(), b.read(), "downloaded file differs from uploaded")
+
+
+def add_tests():
+    for client in CLIENTS:
+        for scenario in SCENARIOS:
+            slug = re.sub(r"\W+", "_", scenario[0]).strip("_")
+            setattr(RealClients, f"test_{client}_{slug}",
+                    lambda self, c=client, s=scenario: self.check(c, s))
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wrapper", required=True)
+    options, rest = parser.parse_known_args()
+    WRAPPER = os.path.abspath(options.wrapper)
+    add_tests()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

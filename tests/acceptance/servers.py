@@ -1,0 +1,72 @@
+"""FTP servers for the acceptance tests, on 127.0.0.1 only.
+
+Run as a script: it prints the port it listens on, then serves until it is killed.
+  servers.py real ROOT USER PASSWORD   pyftpdlib, a real server (Debian's /usr/bin/python3)
+  servers.py greeting-421              answers every connection with 421 and hangs up
+  servers.py drop                      logs in, then drops the control connection
+"""
+import socket
+import sys
+
+
+def serve_real(root, user, password):
+    import logging
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    logging.disable(logging.CRITICAL)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(user, password, root, perm="elradfmwMT")
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    Handler.auth_failed_timeout = 0.1  # pyftpdlib waits 3 s after a wrong password
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    print(server.socket.getsockname()[1], flush=True)
+    server.serve_forever()
+
+
+# Replies the misbehaving server gives while a client logs in; any other command
+# is where it drops the connection.
+LOGIN_REPLIES = {b"USER": b"331 Password required.", b"PASS": b"230 Logged in.",
+                 b"SYST": b"215 UNIX Type: L8", b"TYPE": b"200 Type set.",
+                 b"FEAT": b"211 End"}
+
+
+def serve_fake(mode):
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        conn.settimeout(10)  # a client that stalls cannot hold the server forever
+        try:
+            if mode == "greeting-421":
+                conn.sendall(b"421 Too many users, come back later.\r\n")
+                continue
+            conn.sendall(b"220 Fake server ready.\r\n")
+            for line in conn.makefile("rb"):
+                reply = LOGIN_REPLIES.get(line[:4].upper())
+                if reply is None:
+                    break  # drop: close without a reply, as a crashed server would
+                conn.sendall(reply + b"\r\n")
+        except OSError:
+            pass
+        finally:
+            # shutdown ends the connection now, even with the line reader still open.
+            try:
+                conn.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            conn.close()
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "real":
+        serve_real(*sys.argv[2:5])
+    else:
+        serve_fake(sys.argv[1])
