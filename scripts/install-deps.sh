@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake make g++ clang libclang-rt-14-dev llvm libgtest-dev libbenchmark-dev valgrind
-g++-mingw-w64-i686 wine wine32:i386 inetutils-ftp tnftp python3-pyftpdlib hyperfine python3"
+g++-mingw-w64-i686 wine wine32:i386 inetutils-ftp tnftp python3-pyftpdlib hyperfine python3 util-linux mount"
 
 missing=""
 for p in $packages; do
