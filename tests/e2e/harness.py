@@ -59,23 +59,31 @@ class Wrapper:
         self.banner = b"\r\nVESKAR - ftp shell\r\nCalling FTP...\r\n" if wine else \
             b"\nVESKAR - ftp shell\nCalling FTP...\n"
 
+    def prepare(self, bin_dir, args, with_client=True, client_name=None, launcher=None):
+        """Puts the fake client into `bin_dir` (unless with_client is false) and returns
+        the command and environment that run the wrapper with `args` in front of it.
+        `launcher`, a command prefix, runs the wrapper (valgrind, a shell that closes a
+        descriptor first)."""
+        name = client_name or ("ftp.exe" if self.wine else "ftp")
+        if with_client:
+            shutil.copy(self.client, os.path.join(bin_dir, name))
+        env = dict(os.environ)
+        if self.wine:
+            # The client is found through the search path; never beside the wrapper.
+            env["WINEPATH"] = "Z:" + bin_dir.replace("/", "\\")
+            command = ["wine", self.wrapper] + list(args)
+        else:
+            env["PATH"] = bin_dir + (":" + env["PATH"] if with_client else "")
+            command = [self.wrapper] + list(args)
+        return list(launcher or []) + command, env
+
     def run(self, args, stdin=b"", timeout=120, with_client=True, stdout=None, stderr=None,
-            client_name=None, env_extra=None):
+            client_name=None, env_extra=None, launcher=None):
         """Runs the wrapper with `args` in a fresh directory that holds the fake client
         (unless with_client is false). Returns (stdout, stderr, status); bytes not
         captured are None. stdout/stderr may be a file object or subprocess constant."""
         with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
-            name = client_name or ("ftp.exe" if self.wine else "ftp")
-            if with_client:
-                shutil.copy(self.client, os.path.join(bin_dir, name))
-            env = dict(os.environ)
-            if self.wine:
-                # The client is found through the search path; never beside the wrapper.
-                env["WINEPATH"] = "Z:" + bin_dir.replace("/", "\\")
-                command = ["wine", self.wrapper] + list(args)
-            else:
-                env["PATH"] = bin_dir + (":" + env["PATH"] if with_client else "")
-                command = [self.wrapper] + list(args)
+            command, env = self.prepare(bin_dir, args, with_client, client_name, launcher)
             env.update(env_extra or {})
             process = subprocess.run(
                 command, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,

@@ -66,6 +66,35 @@ CASES = [
      b"550 %s%n%d%%\n" + report(b"550 %s%n%d%%"), b"", 3),
     ("report line cut to the line buffer", [out(b"550 " + b"y" * 1996 + b"\n")], b"",
      b"550 " + b"y" * 1996 + b"\n" + BARE + (b"Error text: 550 " + b"y" * 1996)[:1023], b"", 3),
+
+    # Hostile output. Long output goes to stderr, so that stdout holds the reports alone
+    # whatever the reads.
+    ("client killed after a sign, mid-output", [err(b"x\n550 gone\n"), "F:e:100000", "k"], b"",
+     report(b"550 gone"), b"x\n550 gone\n" + flood("e", 100000), 3),
+    ("both streams flooded with 64 MiB each, interleaved", ["F:b:%d" % (64 * MiB)], b"",
+     flood("o", 64 * MiB), flood("e", 64 * MiB), 0, "native"),
+    ("lines of 1 MiB pass unchanged", ["y:o:%d" % MiB, out(b"\n"), "y:o:%d" % MiB, out(b"\n")], b"",
+     (b"y" * MiB + b"\n") * 2, b"", 0),
+    ("1 MiB line: reply at its start without text, signature at its end",
+     [err(b"x\n550 start "), "y:e:%d" % MiB, err(b" Login failed.\n550 after\n")], b"",
+     BARE + report(b"Login failed.") + report(b"550 after"),
+     b"x\n550 start " + b"y" * MiB + b" Login failed.\n550 after\n", 3),
+    ("reply line of 5000 bytes: banner without text", [err(b"x\n550 "), "y:e:4995", err(b"\n")], b"",
+     BARE, b"x\n550 " + b"y" * 4995 + b"\n", 3),
+    ("reply after a lone CR: its text runs to the line feed", [out(b"a\r550 x\rb\r\r\n")], b"",
+     b"a\r550 x\rb\r\r\n" + report(b"550 x\rb\r\r"), b"", 3),
+    ("CR CR LF ends a reply line", [out(b"x\r\r\n530 no\r\r\n")], b"",
+     b"x\r\r\n530 no\r\r\n" + report(b"530 no\r\r"), b"", 3),
+    ("invalid UTF-8 around a signature", [out(b"\xc3\x28\xff Login failed.\xfe\n")], b"",
+     b"\xc3\x28\xff Login failed.\xfe\n" + report(b"Login failed."), b"", 2),
+    ("zero byte before the line feed: banner without text", [out(b"x\n550 a\x00b\n")], b"",
+     b"x\n550 a\x00b\n" + BARE, b"", 3),
+    ("percent signs in a signature's line and a reply on stderr",
+     [err(b"100% Not connected. %s\n"), "s:100", err(b"x\n452 %x%n 50%\n")], b"",
+     report(b"Not connected.") + report(b"452 %x%n 50%"), b"100% Not connected. %s\nx\n452 %x%n 50%\n", 2),
+    ("quotes, percent, backslashes and non-ASCII reach the client unchanged",
+     ["a", "'single'", '"double"', "%n%s%%", "C:\\dir\\", b"\xff\xfe\x80", "\u00e9t\u00e9"], b"",
+     b"a|'single'|\"double\"|%n%s%%|C:\\dir\\|\xff\xfe\x80|\xc3\xa9t\xc3\xa9|", b"", 0, "native"),
 ]
 
 # A reply line split across two writes at every position still counts.

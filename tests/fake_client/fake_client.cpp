@@ -8,9 +8,14 @@
 //   F:b:N    N bytes on each, interleaved          k       die at once, as if killed
 //   g:MS     leave a grandchild holding stdout and stderr, which sleeps MS ms, then
 //            writes "grandchild done\n" to stdout
+//   y:o:N    write N bytes "y" to stdout           y:e:N   the same on stderr
+//   I        from now on, write "interrupted\n" to stdout on Ctrl+C (SIGINT), and go on
+//   w:MS     wait until Ctrl+C has come, at most MS milliseconds
+//   m:NAME   create the empty file NAME, to show that the client ran
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,7 +23,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -125,6 +129,47 @@ void flood_both(size_t total) {
   }
 }
 
+// Set by the Ctrl+C handler, which also says so on stdout as a real client would.
+volatile sig_atomic_t interrupted = 0;
+
+#ifdef _WIN32
+BOOL WINAPI on_control(DWORD event) {
+  if (event != CTRL_C_EVENT) return FALSE;
+  write_all(1, "interrupted\n", 12);
+  interrupted = 1;
+  return TRUE;
+}
+#else
+void on_interrupt(int) {
+  write_all(1, "interrupted\n", 12);
+  interrupted = 1;
+}
+#endif
+
+void catch_interrupt() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(on_control, TRUE);
+#else
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // writes and pauses go on after the handler
+  sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+// Writes `total` bytes "y" to `stream`, in blocks.
+void write_ys(int stream, size_t total) {
+  static char block[64 * 1024];
+  memset(block, 'y', sizeof block);
+  while (total > 0) {
+    size_t piece = total < sizeof block ? total : sizeof block;
+    if (!write_all(stream, block, piece)) return;
+    total -= piece;
+  }
+}
+
 void leave_grandchild(long ms, const char* self) {
 #ifdef _WIN32
   (void)self;
@@ -182,6 +227,15 @@ int main(int argc, char** argv) {
       signal(SIGKILL, SIG_DFL);
       raise(SIGKILL);
 #endif
+    } else if (strncmp(action, "y:", 2) == 0 && action[2] != '\0' && action[3] == ':') {
+      write_ys(action[2] == 'o' ? 1 : 2, static_cast<size_t>(strtoull(action + 4, nullptr, 10)));
+    } else if (strcmp(action, "I") == 0) {
+      catch_interrupt();
+    } else if (strncmp(action, "w:", 2) == 0) {
+      for (long waited = 0; !interrupted && waited < atol(action + 2); waited += 10) pause_ms(10);
+    } else if (strncmp(action, "m:", 2) == 0) {
+      FILE* marker = fopen(action + 2, "w");
+      if (marker != nullptr) fclose(marker);
     } else if (strncmp(action, "g:", 2) == 0) {
       leave_grandchild(atol(action + 2), argv[0]);
     } else {
