@@ -31,6 +31,9 @@ bool launch_child() { return create_process(command_line); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before the banner: a standard output whose reader has gone must fail that write,
+  // not end the wrapper before the client has even run.
+  shield_from_signals();
   show_banner();
   bool fits = build_command_line(command_line, argc, argv);
   saved_stdout = get_std_handle(std_output_slot);
@@ -49,7 +52,6 @@ int main(int argc, char** argv) {
   make_private(&output_pipe, "DuplicateHandle OUT failed");
   make_private(&error_pipe, "DuplicateHandle ERR failed");
 
-  shield_from_signals();
   if (!launch_child()) report_fatal("Create process failed");
   if (!set_std_handle(std_output_slot, saved_stdout))
     report_fatal("Re-redirecting Stdout failed\n");

@@ -1,0 +1,220 @@
+#!/usr/bin/python3
+"""Hostile surroundings for the built wrapper: closed or broken standard streams, a
+client that cannot start, too many arguments, Ctrl+C, and a run under valgrind. Each
+case checks the bytes that could be delivered, the status, and that the wrapper ended
+within its timeout."""
+import argparse
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import Wrapper, check, err, fatal, out, report  # noqa: E402
+
+TIMEOUT = 60
+
+
+def shell(redirections):
+    """A launcher that starts the wrapper with some of its descriptors changed."""
+    return ["/bin/sh", "-c", 'exec "$0" "$@" ' + redirections]
+
+
+# name, builds, launcher, client actions, stdout after the banner (None: not seen),
+# stderr (None: not seen), status
+STDIO_CASES = [
+    ("stdout closed: stderr relayed, status from a sign on stderr", ("native",), shell(">&-"),
+     [err(b"x\n550 gone\n"), out(b"lost\n")], None, b"x\n550 gone\n", 3),
+    ("stdout closed: status from a sign on stdout", ("native",), shell(">&-"),
+     [out(b"Login failed.\n")], None, b"", 2),
+    ("stderr closed: stdout and the reports relayed", ("native",), shell("2>&-"),
+     [err(b"550 lost\n"), "s:200", out(b"kept\n")], report(b"550 lost") + b"kept\n", None, 3),
+    ("stdin closed: the client sees its end", ("native",), shell("<&-"),
+     ["i", out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"), b"", 3),
+    ("stdin, stdout and stderr all closed", ("native",), shell("<&- >&- 2>&-"),
+     [out(b"x\n550 gone\n"), err(b"Not connected.\n")], None, None, 3),
+    ("stdin is /dev/null", ("native", "wine"), None,
+     ["i", out(b"bye\n")], b"bye\n", b"", 0),
+]
+
+
+def run_stdio(wrapper, build, failures):
+    count = 0
+    for name, builds, launcher, actions, want_out, want_err, status in STDIO_CASES:
+        if build not in builds:
+            continue
+        count += 1
+        got = wrapper.run(actions, stdin=None, timeout=TIMEOUT, launcher=launcher,
+                          stdout=subprocess.DEVNULL if want_out is None else None,
+                          stderr=subprocess.DEVNULL if want_err is None else None)
+        check(name, got, (None if want_out is None else wrapper.banner + want_out, want_err, status),
+              failures)
+    return count
+
+
+def run_unstartable(wrapper, failures):
+    """A client that is there but cannot run: nothing starts, not even through a shell."""
+    count = 0
+    cases = [("client not executable", 0o644, None),
+             ("client executable but no program", 0o755, b"touch started\n")]
+    for name, mode, content in cases:
+        count += 1
+        with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+            command, env = wrapper.prepare(bin_dir, ["m:started"])
+            client = os.path.join(bin_dir, "ftp")
+            if content is not None:
+                with open(client, "wb") as f:
+                    f.write(content)
+            os.chmod(client, mode)
+            env["PATH"] = bin_dir  # nothing else called ftp may be found
+            p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
+                               env=env, timeout=TIMEOUT)
+            check(name, (p.stdout, p.stderr, p.returncode),
+                  (wrapper.banner + fatal(b"Create process failed"), b"", 1), failures)
+            if os.path.exists(os.path.join(bin_dir, "started")):
+                failures.append("%s: the client ran" % name)
+    return count
+
+
+def run_empty_arguments(wrapper, failures):
+    """10,000 empty arguments take the command line past its bound: refused, unstarted."""
+    with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, ["m:started"] + [""] * 10000)
+        p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
+                           env=env, timeout=TIMEOUT)
+        check("10,000 empty arguments", (p.stdout, p.stderr, p.returncode),
+              (wrapper.banner + fatal(b"Command line too long"), b"", 1), failures)
+        if os.path.exists(os.path.join(bin_dir, "started")):
+            failures.append("10,000 empty arguments: the client ran")
+    return 1
+
+
+def read_until(stream, wanted, deadline):
+    """Reads from a pipe until `wanted` has come; returns all read."""
+    data = b""
+    while wanted not in data and time.monotonic() < deadline:
+        ready, _, _ = select.select([stream], [], [], 0.2)
+        if ready:
+            piece = os.read(stream.fileno(), 65536)
+            if not piece:
+                break
+            data += piece
+    return data
+
+
+def run_broken_readers(wrapper, failures):
+    """The wrapper's stdout is a pipe whose reader goes away: after 10 bytes, as with
+    `| head -c 10`, or before the wrapper writes anything."""
+    actions = ["F:o:1000000", out(b"x\n550 gone\n"), err(b"still here\n")]
+    with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, actions)
+        p = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, cwd=bin_dir, env=env)
+        head = p.stdout.read(10)
+        p.stdout.close()
+        _, stderr = p.communicate(timeout=TIMEOUT)
+        check("reader quits after 10 bytes", (head, stderr, p.returncode),
+              (wrapper.banner[:10], b"still here\n", 3), failures)
+
+    with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, actions + ["m:started"])
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            p = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=write_end,
+                               stderr=subprocess.PIPE, cwd=bin_dir, env=env, timeout=TIMEOUT)
+        finally:
+            os.close(write_end)
+        check("reader gone before the banner", (None, p.stderr, p.returncode),
+              (None, b"still here\n", 3), failures)
+        if not os.path.exists(os.path.join(bin_dir, "started")):
+            failures.append("reader gone before the banner: the client never ran")
+    return 2
+
+
+def run_ctrl_c(wrapper, failures):
+    """Ctrl+C, as the terminal sends it, reaches the whole process group while the
+    client runs: the client gets it and goes on, and so does the relay."""
+    actions = ["I", out(b"ready\n"), "w:20000", out(b"after\n550 late\n")]
+    with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, actions)
+        p = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, cwd=bin_dir, env=env, start_new_session=True)
+        try:
+            first = read_until(p.stdout, b"ready\n", time.monotonic() + TIMEOUT)
+            os.killpg(p.pid, signal.SIGINT)
+            rest, stderr = p.communicate(timeout=TIMEOUT)
+        finally:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        check("Ctrl+C while the client runs", (first + rest, stderr, p.returncode),
+              (wrapper.banner + b"ready\ninterrupted\nafter\n550 late\n" + report(b"550 late"), b"", 3),
+              failures)
+    return 1
+
+
+# Rows of the end-to-end table that run once more under valgrind's memcheck.
+VALGRIND_ROWS = ("signature and reply line on one line", "report line cut to the line buffer",
+                 "reply line split across writes", "1 MiB line: reply at its start",
+                 "a grandchild holding the pipes", "duplicate entry reported twice",
+                 "unfinished last line scanned at the end")
+
+
+def run_valgrind(wrapper, failures):
+    import run_e2e
+    valgrind = shutil.which("valgrind")
+    count = 0
+    with tempfile.TemporaryDirectory(prefix="veskar-valgrind.") as log_dir:
+        for name, actions, stdin, want_out, want_err, status, *only_on in run_e2e.CASES:
+            if not name.startswith(VALGRIND_ROWS):
+                continue
+            count += 1
+            log = os.path.join(log_dir, "%d.log" % count)
+            launcher = [valgrind, "-q", "--error-exitcode=99", "--leak-check=full",
+                        "--errors-for-leak-kinds=all", "--log-file=" + log]
+            got = wrapper.run(actions, stdin=stdin, timeout=300, launcher=launcher)
+            before = len(failures)
+            check("valgrind: " + name, got, (wrapper.banner + want_out, want_err, status), failures)
+            if len(failures) > before:
+                with open(log) as f:
+                    failures.append("valgrind log:\n" + f.read())
+    if count != len(VALGRIND_ROWS):
+        failures.append("valgrind: %d of %d rows found" % (count, len(VALGRIND_ROWS)))
+    return count
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wrapper", required=True)
+    parser.add_argument("--client", required=True)
+    mode = parser.add_mutually_exclusive_group(required=True)
+    mode.add_argument("--native", action="store_true")
+    mode.add_argument("--wine", action="store_true")
+    parser.add_argument("--valgrind", action="store_true", help="only the runs under valgrind")
+    options = parser.parse_args()
+    wrapper = Wrapper(options.wrapper, options.client, options.wine)
+    build = "wine" if options.wine else "native"
+
+    failures = []
+    if options.valgrind:
+        count = run_valgrind(wrapper, failures)
+    else:
+        count = run_stdio(wrapper, build, failures)
+        count += run_empty_arguments(wrapper, failures)
+        if build == "native":
+            count += run_unstartable(wrapper, failures)
+            count += run_broken_readers(wrapper, failures)
+            count += run_ctrl_c(wrapper, failures)
+    for f in failures:
+        print("FAIL " + f)
+    print("%d cases, %d failures" % (count, len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
