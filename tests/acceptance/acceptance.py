@@ -35,12 +35,13 @@ OK, FAILED = (0,), (2, 3)
 
 # name, server, client arguments, session on stdin, statuses allowed, texts that must be
 # reported (each the start of some report's text). Servers: real = pyftpdlib, closed =
-# a port nobody listens on, others are fakes from servers.py. Scenarios named
-# "... (namespace)" run in a private namespace, see NAMESPACES.
+# a port nobody listens on, others are fakes from servers.py. A [setting] in the name
+# runs the scenario in a private namespace or as another user, see setting_prefix.
 SCENARIOS = [
     ("success", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\nmkdir sub\ncd sub\n"
      "pwd\ncd ..\nget up.txt back.txt\nquit\n", OK, []),
-    ("wrong password", "real", VERBOSE, f"user {USER} wrong\nls\nquit\n", FAILED, ["Login failed."]),
+    ("wrong password", "real", VERBOSE, f"user {USER} wrong\nls\nquit\n", FAILED,
+     ["Login failed.", "Passive mode refused."]),
     ("missing remote file", "real", VERBOSE, LOGIN + "get absent.txt out.txt\nquit\n", FAILED,
      ["550 No such file or directory."]),
     ("missing local file", "real", VERBOSE, LOGIN + "put absent.txt up.txt\nquit\n", FAILED,
@@ -57,10 +58,14 @@ SCENARIOS = [
      FAILED, ["ftp: Login failed"]),
     ("missing remote file without -v", "real", "-n -p 127.0.0.1 {port}",
      LOGIN + "get absent.txt out.txt\nquit\n", FAILED, ["No such file or directory"]),
-    ("network unreachable (namespace)", "closed", VERBOSE, "quit\n", FAILED,
+    ("network unreachable [no network]", "closed", VERBOSE, "quit\n", FAILED,
      ["Network is unreachable"]),
-    ("unknown host (namespace)", "real", "-n -v -p no-such-host.invalid 21", "quit\n", FAILED,
+    ("unknown host [hosts from file]", "real", "-n -v -p no-such-host.invalid 21", "quit\n", FAILED,
      ["Name or service not known"]),
+    ("no name server [no network, DNS only]", "real", "-n -v -p no-such-host.invalid 21", "quit\n",
+     FAILED, ["Temporary failure in name resolution"]),
+    ("local file not writable [as nobody]", "real", VERBOSE, LOGIN + "put local.txt up.txt\n"
+     "get up.txt locked/copy.txt\nquit\n", FAILED, ["Permission denied"]),
 ]
 
 
@@ -105,20 +110,32 @@ def normalize(output):
     return re.sub(r"\d[\d.e+-]*", "N", text)
 
 
-def namespace_prefix(name, scratch):
-    """The command that puts a run in a private namespace, or None when this machine
-    cannot make one. Network: no interface is up, not even loopback. Hosts: name
-    lookups read /etc/hosts only, so no DNS query leaves the machine."""
-    if "network" in name:
-        prefix = ["unshare", "-n", "--"]
-    else:
+def setting_prefix(setting, scratch):
+    """The command that runs a client in the given setting, or None when this machine
+    cannot make it. Name lookups read only our nsswitch.conf; a network namespace has
+    no interface up, not even loopback, so no DNS query can leave the machine."""
+    def bind(path, text):
+        copy = os.path.join(scratch, os.path.basename(path))
+        with open(copy, "w") as f:
+            f.write(text)
+        return f'mount --bind {copy} {path} && '
+
+    if "DNS" in setting or "hosts" in setting:
         if os.path.exists("/var/run/nscd/socket"):
             return None  # nscd would answer lookups outside our nsswitch.conf
-        nsswitch = os.path.join(scratch, "nsswitch.conf")
-        with open(nsswitch, "w") as f:
-            f.write("hosts: files\n")
+    if setting == "no network":
+        prefix = ["unshare", "-n", "--"]
+    elif setting == "hosts from file":
         prefix = ["unshare", "-m", "--", "sh", "-c",
-                  'mount --bind "$0" /etc/nsswitch.conf && exec "$@"', nsswitch]
+                  bind("/etc/nsswitch.conf", "hosts: files\n") + 'exec "$@"', "sh"]
+    elif setting == "no network, DNS only":
+        prefix = ["unshare", "-n", "-m", "--", "sh", "-c",
+                  bind("/etc/nsswitch.conf", "hosts: dns\n")
+                  + bind("/etc/resolv.conf", "nameserver 127.0.0.1\n") + 'exec "$@"', "sh"]
+    elif setting == "as nobody" and os.geteuid() == 0:
+        prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+    else:
+        return None
     probe = subprocess.run(prefix + ["true"], capture_output=True, timeout=RUN_SECONDS)
     return prefix if probe.returncode == 0 else None
 
@@ -127,6 +144,7 @@ class RealClients(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="veskar-accept-")
+        os.chmod(cls.scratch, 0o755)  # for the client that runs as nobody
         cls.root = os.path.join(cls.scratch, "server-root")
         os.mkdir(cls.root)
         cls.server, cls.port = start_server("real", cls.root, USER, PASSWORD)
@@ -139,6 +157,7 @@ class RealClients(unittest.TestCase):
 
     def setUp(self):
         self.tmp = tempfile.mkdtemp(dir=self.scratch)
+        os.chmod(self.tmp, 0o755)
         self.addCleanup(shutil.rmtree, self.tmp)
 
     def run_session(self, client, command, args, session, prefix, label):
@@ -148,7 +167,8 @@ class RealClients(unittest.TestCase):
             os.mkdir(bin_dir)
             os.symlink(CLIENTS[client], os.path.join(bin_dir, "ftp"))
         cwd = os.path.join(self.tmp, label)
-        os.mkdir(cwd)
+        os.mkdir(cwd, 0o755)
+        os.mkdir(os.path.join(cwd, "locked"), 0o555)  # not writable, except by root
         with open(os.path.join(cwd, "local.txt"), "w") as f:
             f.writelines(f"line {n} of a file to upload\n" for n in range(200))
         for entry in os.listdir(self.root):  # each run starts from an empty server
@@ -164,10 +184,11 @@ class RealClients(unittest.TestCase):
     def check(self, client, scenario):
         name, server, args, session, statuses, texts = scenario
         prefix = []
-        if "(namespace)" in name:
-            prefix = namespace_prefix(name, self.scratch)
+        setting = re.search(r"\[(.*)\]", name)
+        if setting:
+            prefix = setting_prefix(setting.group(1), self.scratch)
             if prefix is None:
-                self.skipTest("no private namespace on this machine")
+                self.skipTest(f"this machine cannot run a client with {setting.group(1)}")
         port = self.port
         if server == "closed":
             # Bound but not listening: connections are refused, and no other program
