@@ -72,7 +72,7 @@ CASES = [
     ("client killed after a sign, mid-output", [err(b"x\n550 gone\n"), "F:e:100000", "k"], b"",
      report(b"550 gone"), b"x\n550 gone\n" + flood("e", 100000), 3),
     ("both streams flooded with 64 MiB each, interleaved", ["F:b:%d" % (64 * MiB)], b"",
-     flood("o", 64 * MiB), flood("e", 64 * MiB), 0, "native"),
+     flood("o", 64 * MiB), flood("e", 64 * MiB), 0),
     ("lines of 1 MiB pass unchanged", ["y:o:%d" % MiB, out(b"\n"), "y:o:%d" % MiB, out(b"\n")], b"",
      (b"y" * MiB + b"\n") * 2, b"", 0),
     ("1 MiB line: reply at its start without text, signature at its end",
