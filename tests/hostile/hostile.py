@@ -31,6 +31,8 @@ STDIO_CASES = [
      [err(b"x\n550 gone\n"), out(b"lost\n")], None, b"x\n550 gone\n", 3),
     ("stdout closed: status from a sign on stdout", ("native",), shell(">&-"),
      [out(b"Login failed.\n")], None, b"", 2),
+    ("stdout a full disk: every write fails, the status stands", ("native",), shell(">/dev/full"),
+     [out(b"x\n550 gone\n"), err(b"kept\n")], None, b"kept\n", 3),
     ("stderr closed: stdout and the reports relayed", ("native",), shell("2>&-"),
      [err(b"550 lost\n"), "s:200", out(b"kept\n")], report(b"550 lost") + b"kept\n", None, 3),
     ("stdin closed: the client sees its end", ("native",), shell("<&-"),
