@@ -95,6 +95,9 @@ CASES = [
     ("quotes, percent, backslashes and non-ASCII reach the client unchanged",
      ["a", "'single'", '"double"', "%n%s%%", "C:\\dir\\", b"\xff\xfe\x80", "\u00e9t\u00e9"], b"",
      b"a|'single'|\"double\"|%n%s%%|C:\\dir\\|\xff\xfe\x80|\xc3\xa9t\xc3\xa9|", b"", 0, "native"),
+    # The most words a command line within its bound can hold: one byte and a space each.
+    ("1021 one-byte arguments reach the client", ["a"] + ["y"] * 1020, b"", b"a|" + b"y|" * 1020, b"", 0,
+     "native"),
 ]
 
 # A reply line split across two writes at every position still counts.
