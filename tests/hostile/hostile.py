@@ -62,13 +62,17 @@ def run_unstartable(wrapper, failures):
     """A client that is there but cannot run: nothing starts, not even through a shell."""
     count = 0
     cases = [("client not executable", 0o644, None),
-             ("client executable but no program", 0o755, b"touch started\n")]
+             ("client executable but no program", 0o755, b"touch started\n"),
+             ("client a directory", 0o755, "directory")]
     for name, mode, content in cases:
         count += 1
         with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
             command, env = wrapper.prepare(bin_dir, ["m:started"])
             client = os.path.join(bin_dir, "ftp")
-            if content is not None:
+            if content == "directory":
+                os.remove(client)
+                os.mkdir(client)
+            elif content is not None:
                 with open(client, "wb") as f:
                     f.write(content)
             os.chmod(client, mode)
