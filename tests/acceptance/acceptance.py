@@ -115,7 +115,7 @@ def setting_prefix(setting, scratch):
     cannot make it. Name lookups read only our nsswitch.conf; a network namespace has
     no interface up, not even loopback, so no DNS query can leave the machine."""
     def bind(path, text):
-        copy = os.path.join(scratch, os.path.basename(path))
+        copy = os.path.join(scratch, re.sub(r"\W+", "-", setting) + "-" + os.path.basename(path))
         with open(copy, "w") as f:
             f.write(text)
         return f'mount --bind {copy} {path} && '
