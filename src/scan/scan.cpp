@@ -4,6 +4,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "../handles.h"
 #include "../platform/platform.h"
 
@@ -14,22 +18,36 @@ namespace {
 const char report_banner[] = "*************** Error Found ***************\n";
 const char report_text_format[] = "Error text: %s\n";
 
-enum { max_patterns = 128, gram_bits = 12, gram_buckets = 1 << gram_bits, sample_step = 4 };
+enum {
+  max_patterns = 128,
+  sample_step = 4,
+  gram_size = 4,
+  // Bytes a pattern needs so that every occurrence covers a sampled gram in a window
+  // of sample_step offsets: the window's last gram ends sample_step + gram_size - 1 in.
+  window_span = sample_step + gram_size - 1,
+  filter_bits = 16,  // an 8 KiB bit filter: the sampled grams of text rarely hit it
+  lookup_bits = 11,
+};
 
-// The signature search samples every fourth position of the text. Any pattern of at
-// least 7 bytes that occurs there covers a sampled position within its first four
-// bytes, with the four bytes from it inside the pattern. So a table of each pattern's
-// first four 4-byte grams finds every occurrence, and almost nothing else.
+// The signature search samples every fourth position of the text. For each pattern
+// one window of four consecutive offsets is chosen; any occurrence of the pattern
+// covers a sampled position at one of them, with the gram there inside the pattern.
+// So a filter of the windows' grams finds every occurrence and almost nothing else.
+// Twins (texts that stand twice) are searched once, under their first entry.
 struct pattern_index {
   bool built;
   size_t pattern_count;
   const char* text[max_patterns];
   size_t length[max_patterns];
-  uint64_t gram_filter[gram_buckets / 64];
-  uint16_t bucket_start[gram_buckets + 1];
-  // Each candidate: pattern number times sample_step plus the gram's offset in it.
-  uint16_t candidate[max_patterns * sample_step];
+  uint32_t last_gram[max_patterns];     // near misses tend to differ at the end
+  uint8_t first_of_text[max_patterns];  // the first pattern with the same text
+  uint64_t filter[(size_t{1} << filter_bits) / 64];
+  // Candidates sorted by their filter hash's top lookup_bits, with where each slot starts.
+  uint16_t slot_start[(1 << lookup_bits) + 1];
+  size_t candidate_count;
   uint32_t candidate_gram[max_patterns * sample_step];
+  uint8_t candidate_pattern[max_patterns * sample_step];
+  uint8_t candidate_offset[max_patterns * sample_step];
 };
 pattern_index index;
 
@@ -39,7 +57,34 @@ uint32_t load_gram(const char* bytes) {
   return gram;
 }
 
-uint32_t gram_bucket(uint32_t gram) { return (gram * 2654435761u) >> (32 - gram_bits); }
+uint32_t gram_hash(uint32_t gram) { return (gram * 2654435761u) >> (32 - filter_bits); }
+
+uint64_t filter_bit(uint32_t hash) { return index.filter[hash >> 6] >> (hash & 63) & 1; }
+
+// How often a byte turns up in ordinary client output, roughly: the window of a pattern
+// is put where its bytes are rarest, so that listings and prose seldom pass the filter.
+unsigned commonness(unsigned char c) {
+  if (c == ' ') return 4;
+  if (c != '\0' && strchr("etaoinsrhl", c) != nullptr) return 3;
+  if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return 2;
+  return 1;
+}
+
+size_t rarest_window(const char* pattern, size_t length) {
+  static const unsigned weight[window_span] = {1, 2, 3, 4, 3, 2, 1};  // grams covering it
+  size_t best = 0;
+  unsigned best_score = ~0u;
+  for (size_t k = 0; k + window_span <= length; ++k) {
+    unsigned score = 0;
+    for (size_t b = 0; b < window_span; ++b)
+      score += weight[b] * commonness(static_cast<unsigned char>(pattern[k + b]));
+    if (score < best_score) {
+      best_score = score;
+      best = k;
+    }
+  }
+  return best;
+}
 
 void build_index() {
   size_t count = 0;
@@ -48,47 +93,95 @@ void build_index() {
     index.text[count++] = client_signatures[e];
   index.pattern_count = count;
 
-  uint16_t bucket_size[gram_buckets] = {};
+  uint16_t slot_size[1 << lookup_bits] = {};
+  size_t candidates = 0;
+  uint32_t hash_of[max_patterns * sample_step];
   for (size_t p = 0; p < count; ++p) {
     index.length[p] = strlen(index.text[p]);
-    for (size_t o = 0; o < sample_step; ++o)
-      ++bucket_size[gram_bucket(load_gram(index.text[p] + o))];
-  }
-  uint16_t next = 0;
-  for (size_t b = 0; b < gram_buckets; ++b) {
-    index.bucket_start[b] = next;
-    next = static_cast<uint16_t>(next + bucket_size[b]);
-    if (bucket_size[b] != 0) index.gram_filter[b / 64] |= uint64_t{1} << (b % 64);
-  }
-  index.bucket_start[gram_buckets] = next;
-  uint16_t filled[gram_buckets] = {};
-  for (size_t p = 0; p < count; ++p) {
-    for (size_t o = 0; o < sample_step; ++o) {
-      uint32_t gram = load_gram(index.text[p] + o);
-      uint32_t b = gram_bucket(gram);
-      size_t slot = index.bucket_start[b] + filled[b]++;
-      index.candidate[slot] = static_cast<uint16_t>(p * sample_step + o);
-      index.candidate_gram[slot] = gram;
+    index.last_gram[p] = load_gram(index.text[p] + index.length[p] - gram_size);
+    index.first_of_text[p] = static_cast<uint8_t>(p);
+    for (size_t q = 0; q < p; ++q) {
+      if (strcmp(index.text[q], index.text[p]) == 0) {
+        index.first_of_text[p] = static_cast<uint8_t>(q);
+        break;
+      }
     }
+    if (index.first_of_text[p] != p) continue;
+    size_t window = rarest_window(index.text[p], index.length[p]);
+    for (size_t o = window; o < window + sample_step; ++o) {
+      uint32_t gram = load_gram(index.text[p] + o);
+      uint32_t hash = gram_hash(gram);
+      index.filter[hash >> 6] |= uint64_t{1} << (hash & 63);
+      index.candidate_gram[candidates] = gram;
+      index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
+      index.candidate_offset[candidates] = static_cast<uint8_t>(o);
+      hash_of[candidates] = hash;
+      ++slot_size[hash >> (filter_bits - lookup_bits)];
+      ++candidates;
+    }
+  }
+  index.candidate_count = candidates;
+
+  // Sort the candidates by slot, in place, by counting.
+  uint16_t next = 0;
+  for (size_t s = 0; s < (1 << lookup_bits); ++s) {
+    index.slot_start[s] = next;
+    next = static_cast<uint16_t>(next + slot_size[s]);
+  }
+  index.slot_start[1 << lookup_bits] = next;
+  uint32_t gram[max_patterns * sample_step];
+  uint8_t pattern[max_patterns * sample_step], offset[max_patterns * sample_step];
+  memcpy(gram, index.candidate_gram, sizeof gram);
+  memcpy(pattern, index.candidate_pattern, sizeof pattern);
+  memcpy(offset, index.candidate_offset, sizeof offset);
+  uint16_t filled[1 << lookup_bits] = {};
+  for (size_t c = 0; c < candidates; ++c) {
+    size_t s = hash_of[c] >> (filter_bits - lookup_bits);
+    size_t at = index.slot_start[s] + filled[s]++;
+    index.candidate_gram[at] = gram[c];
+    index.candidate_pattern[at] = pattern[c];
+    index.candidate_offset[at] = offset[c];
   }
   index.built = true;
 }
 
-// Marks in `found` every pattern that occurs in text[0, length).
+bool is_found(const uint64_t found[2], size_t p) { return (found[p / 64] >> (p % 64) & 1) != 0; }
+
+// Checks the patterns whose window holds `gram`, sampled at text[q].
+void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t hash,
+            uint64_t found[2]) {
+  size_t slot = hash >> (filter_bits - lookup_bits);
+  for (size_t c = index.slot_start[slot]; c < index.slot_start[slot + 1]; ++c) {
+    if (index.candidate_gram[c] != gram) continue;
+    size_t p = index.candidate_pattern[c];
+    size_t offset = index.candidate_offset[c];
+    if (is_found(found, p) || offset > q || q - offset + index.length[p] > length) continue;
+    const char* start = text + q - offset;
+    if (load_gram(start + index.length[p] - gram_size) != index.last_gram[p]) continue;
+    if (memcmp(start, index.text[p], index.length[p]) == 0)
+      found[p / 64] |= uint64_t{1} << (p % 64);
+  }
+}
+
+// Marks in `found` every pattern that occurs in text[0, length), each under the first
+// pattern with its text.
 void find_patterns(const char* text, size_t length, uint64_t found[2]) {
-  if (length < sample_step) return;
-  for (size_t q = 0; q + sample_step <= length; q += sample_step) {
+  size_t q = 0;
+  // Four probes a step and one branch: nearly every step of ordinary text hits nothing.
+  for (; q + 4 * sample_step <= length; q += 4 * sample_step) {
+    uint32_t g0 = load_gram(text + q), g1 = load_gram(text + q + 4);
+    uint32_t g2 = load_gram(text + q + 8), g3 = load_gram(text + q + 12);
+    uint32_t h0 = gram_hash(g0), h1 = gram_hash(g1), h2 = gram_hash(g2), h3 = gram_hash(g3);
+    if ((filter_bit(h0) | filter_bit(h1) | filter_bit(h2) | filter_bit(h3)) == 0) continue;
+    if (filter_bit(h0)) verify(text, length, q, g0, h0, found);
+    if (filter_bit(h1)) verify(text, length, q + 4, g1, h1, found);
+    if (filter_bit(h2)) verify(text, length, q + 8, g2, h2, found);
+    if (filter_bit(h3)) verify(text, length, q + 12, g3, h3, found);
+  }
+  for (; q + gram_size <= length; q += sample_step) {
     uint32_t gram = load_gram(text + q);
-    uint32_t b = gram_bucket(gram);
-    if ((index.gram_filter[b / 64] >> (b % 64) & 1) == 0) continue;
-    for (size_t c = index.bucket_start[b]; c < index.bucket_start[b + 1]; ++c) {
-      if (index.candidate_gram[c] != gram) continue;
-      size_t p = index.candidate[c] / sample_step;
-      size_t offset = index.candidate[c] % sample_step;
-      if (offset > q || q - offset + index.length[p] > length) continue;
-      if (memcmp(text + q - offset, index.text[p], index.length[p]) == 0)
-        found[p / 64] |= uint64_t{1} << (p % 64);
-    }
+    uint32_t hash = gram_hash(gram);
+    if (filter_bit(hash)) verify(text, length, q, gram, hash, found);
   }
 }
 
@@ -133,21 +226,70 @@ void signature_pass(const char* text, size_t length) {
   size_t searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
   uint64_t found[2] = {0, 0};
   find_patterns(text, searched, found);
+  if ((found[0] | found[1]) == 0) return;
   for (size_t p = 0; p < index.pattern_count; ++p) {
-    if ((found[p / 64] >> (p % 64) & 1) == 0) continue;
+    if (!is_found(found, index.first_of_text[p])) continue;
     write_line(report_banner, "");
     write_line(report_text_format, index.text[p]);
     record(2);
   }
 }
 
+// Reports a reply line at text[i + 1] if text[i] is the line break before one.
+void check_reply(const char* text, size_t length, size_t i) {
+  if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+    report_reply(text, length, i + 1);
+}
+
+#if defined(__SSE2__)
+enum { block_size = 16 };
+
+// Bit j set: text[j] is a line break, text[j + 1] a digit from 4 to 9 and text[j + 4] a
+// space, for j from 0 to 15. Reads text[0, 20).
+unsigned reply_marks(const char* text) {
+  __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  __m128i code = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 1));
+  __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 4));
+  __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')),
+                                _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
+  __m128i above_four = _mm_sub_epi8(code, _mm_set1_epi8('4'));
+  __m128i error_digit = _mm_cmpeq_epi8(_mm_min_epu8(above_four, _mm_set1_epi8(5)), above_four);
+  __m128i space = _mm_cmpeq_epi8(after, _mm_set1_epi8(' '));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(breaks, error_digit), space)));
+}
+#else
+enum { block_size = 8 };
+
+// Nonzero when text[j] may be a line break with a space at text[j + 4], for some j from
+// 0 to 7. Reads text[0, 12). Portable: each byte of a word tested at once.
+uint64_t zero_bytes(uint64_t x) {
+  const uint64_t low7 = 0x7f7f7f7f7f7f7f7fu;
+  return ~(((x & low7) + low7) | x | low7);
+}
+unsigned reply_marks(const char* text) {
+  const uint64_t ones = 0x0101010101010101u;
+  uint64_t at, after;
+  memcpy(&at, text, sizeof at);
+  memcpy(&after, text + 4, sizeof after);
+  uint64_t breaks = zero_bytes(at ^ (ones * '\n')) | zero_bytes(at ^ (ones * '\r'));
+  return (breaks & zero_bytes(after ^ (ones * ' '))) != 0 ? 0xffu : 0u;
+}
+#endif
+
 void reply_pass(const char* text, size_t length, char before) {
   if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
     report_reply(text, length, 0);
-  for (size_t i = 0; i + 5 <= length; ++i) {
-    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
-      report_reply(text, length, i + 1);
+  if (length < 5) return;
+  size_t i = 0;
+  // Whole blocks while every byte a block reads lies inside the piece; a mark is only
+  // a hint, confirmed by check_reply, so reports keep their order and their rule.
+  for (; i + block_size + 4 <= length; i += block_size) {
+    unsigned marks = reply_marks(text + i);
+    for (size_t j = 0; marks != 0; ++j, marks >>= 1)
+      if (marks & 1) check_reply(text, length, i + j);
   }
+  for (; i + 5 <= length; ++i) check_reply(text, length, i);
 }
 
 void scan_held(line_cutter* cutter) {
