@@ -182,21 +182,55 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
   static char buffers[2][chunk_size];
   struct pollfd streams[2] = {{descriptor(output_read), POLLIN, 0},
                               {descriptor(error_read), POLLIN, 0}};
+  // The read ends are the wrapper's own, so making them nonblocking touches no one
+  // else. A stream is then read until it is empty before the relay waits again: one
+  // poll per burst of output instead of one per read.
+  bool nonblocking = true;
+  for (const struct pollfd& stream : streams) {
+    int flags = fcntl(stream.fd, F_GETFL);
+    if (flags == -1 || fcntl(stream.fd, F_SETFL, flags | O_NONBLOCK) == -1) nonblocking = false;
+  }
+  // ready[s]: a read of stream s will not block (nonblocking) or poll said it has data.
+  bool ready[2] = {nonblocking, nonblocking};
   int open_count = 2;
+  int reads_since_poll = 0;
   while (open_count > 0) {
-    // No timeout: an idle client costs nothing until one of its pipes moves.
-    if (poll(streams, 2, -1) < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      // Cannot wait any more: read both in turn, blocking, so nothing is lost.
-      for (int s = 0; s < 2; ++s) streams[s].revents = streams[s].fd >= 0 ? POLLIN : 0;
+    bool idle = !ready[0] && !ready[1];
+    // While one stream streams, the other is looked at every few reads all the same,
+    // so that it waits at most about one pipe's worth of the first.
+    if (idle || reads_since_poll >= 16) {
+      reads_since_poll = 0;
+      // No timeout when both are drained: an idle client costs nothing until one of
+      // its pipes moves.
+      int polled = poll(streams, 2, idle ? -1 : 0);
+      if (polled < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (polled < 0) {
+        // Cannot wait any more: read both in turn, blocking, so nothing is lost and
+        // nothing spins.
+        nonblocking = false;
+        for (struct pollfd& stream : streams) {
+          int flags = stream.fd >= 0 ? fcntl(stream.fd, F_GETFL) : -1;
+          if (flags != -1) fcntl(stream.fd, F_SETFL, flags & ~O_NONBLOCK);
+          stream.revents = stream.fd >= 0 ? POLLIN : 0;
+        }
+      }
+      for (int s = 0; s < 2; ++s)
+        if (streams[s].fd >= 0 && streams[s].revents != 0) ready[s] = true;
     }
+    // The two streams take turns, one read each, so neither waits behind the other.
     for (int s = 0; s < 2; ++s) {
-      if (streams[s].fd < 0 || streams[s].revents == 0) continue;
-      size_t count = read_handle(streams[s].fd, buffers[s], chunk_size);
+      if (!ready[s]) continue;
+      ssize_t count = read(streams[s].fd, buffers[s], chunk_size);
       if (count > 0) {
-        sink(s, buffers[s], count);
+        ++reads_since_poll;
+        // A blocking read end may be read again only once poll has said so.
+        ready[s] = nonblocking;
+        sink(s, buffers[s], static_cast<size_t>(count));
         continue;
       }
+      if (count < 0 && errno == EINTR) continue;
+      ready[s] = false;
+      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;  // drained
       streams[s].fd = -1;  // poll skips negative descriptors
       --open_count;
       sink(s, nullptr, 0);
