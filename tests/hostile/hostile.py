@@ -58,17 +58,19 @@ def run_stdio(wrapper, build, failures):
     return count
 
 
-def run_unstartable(wrapper, failures):
+def run_unstartable(wrapper, build, failures):
     """A client that is there but cannot run: nothing starts, not even through a shell."""
     count = 0
-    cases = [("client not executable", 0o644, None),
-             ("client executable but no program", 0o755, b"touch started\n"),
-             ("client a directory", 0o755, "directory")]
-    for name, mode, content in cases:
+    cases = [("client not executable", ("native",), 0o644, None),
+             ("client executable but no program", ("native", "wine"), 0o755, b"touch started\n"),
+             ("client a directory", ("native", "wine"), 0o755, "directory")]
+    for name, builds, mode, content in cases:
+        if build not in builds:
+            continue
         count += 1
         with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
             command, env = wrapper.prepare(bin_dir, ["m:started"])
-            client = os.path.join(bin_dir, "ftp")
+            client = os.path.join(bin_dir, "ftp.exe" if wrapper.wine else "ftp")
             if content == "directory":
                 os.remove(client)
                 os.mkdir(client)
@@ -76,7 +78,8 @@ def run_unstartable(wrapper, failures):
                 with open(client, "wb") as f:
                     f.write(content)
             os.chmod(client, mode)
-            env["PATH"] = bin_dir  # nothing else called ftp may be found
+            if not wrapper.wine:
+                env["PATH"] = bin_dir  # nothing else called ftp may be found
             p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
                                env=env, timeout=TIMEOUT)
             check(name, (p.stdout, p.stderr, p.returncode),
@@ -212,10 +215,9 @@ def main():
     else:
         count = run_stdio(wrapper, build, failures)
         count += run_empty_arguments(wrapper, failures)
-        if build == "native":
-            count += run_unstartable(wrapper, failures)
-            count += run_broken_readers(wrapper, failures)
-            count += run_ctrl_c(wrapper, failures)
+        count += run_unstartable(wrapper, build, failures)
+        count += run_broken_readers(wrapper, failures)
+        count += run_ctrl_c(wrapper, failures)
     for f in failures:
         print("FAIL " + f)
     print("%d cases, %d failures" % (count, len(failures)))
