@@ -25,7 +25,7 @@ enum {
   // Bytes a pattern needs so that every occurrence covers a sampled gram in a window
   // of sample_step offsets: the window's last gram ends sample_step + gram_size - 1 in.
   window_span = sample_step + gram_size - 1,
-  filter_bits = 16,  // an 8 KiB bit filter: the sampled grams of text rarely hit it
+  filter_bits = 15,  // a 32 KiB filter: the sampled grams of text rarely hit it
   lookup_bits = 11,
 };
 
@@ -41,7 +41,7 @@ struct pattern_index {
   size_t length[max_patterns];
   uint32_t last_gram[max_patterns];     // near misses tend to differ at the end
   uint8_t first_of_text[max_patterns];  // the first pattern with the same text
-  uint64_t filter[(size_t{1} << filter_bits) / 64];
+  uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
   // Candidates sorted by their filter hash's top lookup_bits, with where each slot starts.
   uint16_t slot_start[(1 << lookup_bits) + 1];
   size_t candidate_count;
@@ -59,7 +59,7 @@ uint32_t load_gram(const char* bytes) {
 
 uint32_t gram_hash(uint32_t gram) { return (gram * 2654435761u) >> (32 - filter_bits); }
 
-uint64_t filter_bit(uint32_t hash) { return index.filter[hash >> 6] >> (hash & 63) & 1; }
+unsigned filter_bit(uint32_t hash) { return index.filter[hash]; }
 
 // How often a byte turns up in ordinary client output, roughly: the window of a pattern
 // is put where its bytes are rarest, so that listings and prose seldom pass the filter.
@@ -111,7 +111,7 @@ void build_index() {
     for (size_t o = window; o < window + sample_step; ++o) {
       uint32_t gram = load_gram(index.text[p] + o);
       uint32_t hash = gram_hash(gram);
-      index.filter[hash >> 6] |= uint64_t{1} << (hash & 63);
+      index.filter[hash] = 1;
       index.candidate_gram[candidates] = gram;
       index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
       index.candidate_offset[candidates] = static_cast<uint8_t>(o);
