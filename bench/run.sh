@@ -14,6 +14,9 @@ cmake -S . -B build/bench-windows --toolchain cmake/i686-w64-mingw32.cmake \
   -DCMAKE_BUILD_TYPE=MinSizeRel -DVESKAR_TESTS=OFF >/dev/null
 cmake --build build/bench-windows -j "$jobs" --target veskar >/dev/null
 
+# Other work on the machine shows in every figure; the table says how busy it was.
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
+
 out=build/bench/results
 mkdir -p "$out"
 bin=build/bench/bench
@@ -25,7 +28,7 @@ echo "scanner (Google Benchmark, one core)..." >&2
   --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Benchmark|-|.*_median)' >"$out/scan.txt"
 
 echo "whole process (relay 7 x 1 GiB, 300 start-ups, 5 s idle, 100 prompts)..." >&2
-"$bin/process_bench" build/bench/veskar "$bin/bench_client" "$bin/plain_relay" \
+"$bin/process_bench" build/bench/veskar "$bin/bench_client" "$bin/plain_relay" "$bin/echo_relay" \
   >"$out/process.txt" || true
 
 # Median GB/s (1e9 bytes) of one benchmark and stream, from the CSV.
@@ -65,7 +68,8 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo
   echo "Written by \`make bench\` (bench/run.sh) on $(date -u '+%Y-%m-%d %H:%M UTC'),"
   echo "$(nproc) cores ($cpu), $(uname -sr). Medians; every ratio compares runs made"
-  echo "interleaved in the same run. Benchmarks are not tests: nothing here is checked in CI."
+  echo "interleaved in the same run. Load average when the run began: $load."
+  echo "Benchmarks are not tests: nothing here is checked in CI."
   echo
   cat "$out/table.md"
   echo
@@ -77,7 +81,7 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo 'cmake --preset bench && cmake --build --preset bench'
   echo 'build/bench/bench/scan_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true'
   echo '# the whole-process figures:'
-  echo 'build/bench/bench/process_bench build/bench/veskar build/bench/bench/bench_client build/bench/bench/plain_relay'
+  echo 'build/bench/bench/process_bench build/bench/veskar build/bench/bench/bench_client build/bench/bench/plain_relay build/bench/bench/echo_relay'
   echo '# the size of veskar.exe as shipped:'
   echo 'cmake -S . -B build/bench-windows --toolchain cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DVESKAR_TESTS=OFF'
   echo 'cmake --build build/bench-windows --target veskar && stat -c %s build/bench-windows/veskar.exe'
@@ -94,7 +98,8 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo "  memmem), then try every position for a reply code, and only count what they find."
   echo "- Relay: bench_client, as \`ftp\` in a PATH directory of the harness's own, writes 1 GiB"
   echo "  of listing lines in 64 KiB writes; veskar relays it to /dev/null, against the same"
-  echo "  client piped into plain_relay (read 4096, write, again) to /dev/null; 7 pairs."
+  echo "  client piped into plain_relay (read 4096, write, again) to /dev/null, and into"
+  echo "  echo_relay (veskar's own read loop, pump_pipes, with an echo and no scan); 7 rounds."
   echo "- Start-up: veskar with a client that exits at once against \`timeout 10\` with the same"
   echo "  client, 300 pairs after 5 warm-up pairs, from spawn to reaped."
   echo "- Idle: three veskar runs at once, each client sleeping 5 s; user + system time of"
