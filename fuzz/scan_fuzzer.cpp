@@ -2,10 +2,12 @@
 // through the relay's line cutting and the scanner. Beyond crashes and undefined
 // behaviour it checks the reports against a plain per-line model of the failure signs.
 //
-// Input: byte 0 gives the number n (0 to 16) of read sizes that follow, one byte each;
-// the rest is the stream, handed over in reads of those sizes in turn (4096 when n is
-// 0). A size byte b below 192 means 1 + b % 64 bytes, otherwise 64 * (b - 191), so
-// both tiny and full reads are easy to reach.
+// Input: the low five bits of byte 0, modulo 17, give the number n of read sizes that
+// follow, one byte each; the rest is the stream, handed over in reads of those sizes in
+// turn (4096 when n is 0). A size byte b below 192 means 1 + b % 64 bytes, otherwise
+// 64 * (b - 191), so both tiny and full reads are easy to reach.
+// Bit 5 of byte 0 makes two streams of it, through the relay itself: even reads are the
+// client's stdout, odd ones its stderr. Bit 6 then makes every echo to stderr fail.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -20,6 +22,7 @@
 
 #include "handles.h"
 #include "platform/platform.h"
+#include "relay.h"
 #include "scan/scan.h"
 
 namespace {
@@ -31,7 +34,8 @@ const std::string text_prefix = "Error text: ";
 const size_t longest_whole_text = line_buffer_size - 1 - 12 - 1;
 const size_t cut_text = line_buffer_size - 1 - 12;
 
-int capture = -1;
+int capture = -1;        // saved_stdout: reports, and the echo of stdout
+int capture_error = -1;  // saved_stderr: the echo of stderr
 
 void fail(const char* what) {
   fprintf(stderr, "scan_fuzzer: %s\n", what);
@@ -129,10 +133,38 @@ parsed_reports parse_reports(const std::string& out) {
   return r;
 }
 
-std::string read_capture() {
-  off_t size = lseek(capture, 0, SEEK_END);
-  std::string out(static_cast<size_t>(size), '\0');
-  if (size > 0 && pread(capture, &out[0], out.size(), 0) != size) fail("cannot read the reports back");
+size_t captured(int fd) { return static_cast<size_t>(lseek(fd, 0, SEEK_END)); }
+
+// The bytes written to `fd` from `from` on.
+std::string read_capture(int fd, size_t from) {
+  std::string out(captured(fd) - from, '\0');
+  if (!out.empty() && pread(fd, &out[0], out.size(), static_cast<off_t>(from)) != static_cast<ssize_t>(out.size()))
+    fail("cannot read the capture back");
+  return out;
+}
+
+int fresh_capture(int fd, const char* name) {
+  if (fd < 0) fd = memfd_create(name, 0);
+  if (fd < 0) fail("memfd_create");
+  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) fail("cannot reset a capture");
+  return fd;
+}
+
+// Hands one read to the relay and returns the reports it wrote; checks that the read
+// was echoed, whole and first, to its own stream's handle.
+std::string relay_read(int stream, const char* read, size_t length, bool stderr_echo_works) {
+  size_t out_before = captured(capture);
+  size_t error_before = captured(capture_error);
+  relay_chunk(stream, read, length);
+  std::string out = read_capture(capture, out_before);
+  std::string error = read_capture(capture_error, error_before);
+  std::string echo(read == nullptr ? "" : std::string(read, length));
+  if (stream == output_stream) {
+    if (out.compare(0, echo.size(), echo) != 0) fail("stdout read not echoed first and whole");
+    out.erase(0, echo.size());
+  }
+  std::string want_error = stream == error_stream && stderr_echo_works ? echo : "";
+  if (error != want_error) fail("stderr echo differs from the read");
   return out;
 }
 
@@ -143,43 +175,65 @@ size_t read_size(uint8_t b) { return b < 192 ? 1u + b % 64u : 64u * (b - 191u); 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<std::string> patterns = all_patterns();
   if (size == 0) return 0;
-  if (capture < 0) {
-    capture = memfd_create("reports", 0);
-    if (capture < 0) fail("memfd_create");
-    saved_stdout = capture;
-  }
-  if (ftruncate(capture, 0) != 0 || lseek(capture, 0, SEEK_SET) != 0) fail("cannot reset the capture");
+  capture = fresh_capture(capture, "reports");
+  capture_error = fresh_capture(capture_error, "stderr");
 
-  size_t n = data[0] % 17u;
+  size_t n = (data[0] & 0x1fu) % 17u;
+  bool two_streams = (data[0] & 0x20u) != 0;
+  bool stderr_echo_works = (data[0] & 0x40u) == 0;
   if (size < 1 + n) return 0;
   std::vector<size_t> sizes;
   for (size_t i = 0; i < n; ++i) sizes.push_back(read_size(data[1 + i]));
   if (sizes.empty()) sizes.push_back(chunk_size);
-  std::string stream(reinterpret_cast<const char*>(data) + 1 + n, size - 1 - n);
+  const char* bytes = reinterpret_cast<const char*>(data) + 1 + n;
+  size_t length_left = size - 1 - n;
 
   exit_status = 0;
+  saved_stdout = capture;
+  saved_stderr = stderr_echo_works ? capture_error : no_handle;
+  reset_relay();
   line_cutter cutter;
   start_lines(&cutter);
-  size_t at = 0;
-  for (size_t r = 0; at < stream.size(); ++r) {
+  std::string streams[2];
+  std::string reports;
+  for (size_t r = 0; length_left > 0; ++r) {
     size_t length = sizes[r % sizes.size()];
-    if (length > stream.size() - at) length = stream.size() - at;
+    if (length > length_left) length = length_left;
+    int stream = two_streams ? static_cast<int>(r % 2) : output_stream;
     // Each read in a block of its own size, so a look past its end is caught.
     char* read = static_cast<char*>(malloc(length));
-    memcpy(read, stream.data() + at, length);
-    scan_lines(&cutter, read, length);
-    if (memcmp(read, stream.data() + at, length) != 0) fail("the scan changed a read");
+    memcpy(read, bytes, length);
+    if (two_streams) {
+      reports += relay_read(stream, read, length, stderr_echo_works);
+    } else {
+      scan_lines(&cutter, read, length);
+    }
+    if (memcmp(read, bytes, length) != 0) fail("the scan changed a read");
     free(read);
-    at += length;
+    streams[stream].append(bytes, length);
+    bytes += length;
+    length_left -= length;
   }
-  finish_lines(&cutter);
+  if (two_streams) {
+    reports += relay_read(output_stream, nullptr, 0, stderr_echo_works);
+    reports += relay_read(error_stream, nullptr, 0, stderr_echo_works);
+  } else {
+    finish_lines(&cutter);
+    reports = read_capture(capture, 0);
+  }
 
-  std::string out = read_capture();
-  parsed_reports got = parse_reports(out);
-  stream_model m = model_stream(stream, patterns);
+  parsed_reports got = parse_reports(reports);
+  stream_model m = model_stream(streams[0], patterns);
+  stream_model m2 = model_stream(streams[1], patterns);
+  // Both streams' signs together: the reports and the status are the run's.
+  m.patterns_found.insert(m2.patterns_found.begin(), m2.patterns_found.end());
+  for (const auto& t : m2.reply_texts) m.reply_texts[t.first] += t.second;
+  m.reply_lines += m2.reply_lines;
+  m.unfinished_reply_lines += m2.unfinished_reply_lines;
+  m.plain = m.plain && m2.plain;
   bool any_sign = !m.patterns_found.empty() || m.reply_lines > 0;
 
-  if ((exit_status == 0) != out.empty()) fail("status and reports disagree");
+  if ((exit_status == 0) != reports.empty()) fail("status and reports disagree");
   if (exit_status != 0 && exit_status != 2 && exit_status != 3) fail("status out of range");
   if (!any_sign && exit_status != 0) fail("a status for a stream without signs");
   if (got.banners_alone > m.reply_lines) fail("more reports without text than reply lines");
@@ -197,8 +251,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (m.patterns_found.empty() && exit_status == 2) fail("status 2 without a known message");
   if (got.banners_alone != m.unfinished_reply_lines) fail("reply lines without text miscounted");
   std::map<report_text, size_t> wanted = m.reply_texts;
-  for (const std::string& p : patterns)
-    if (m.patterns_found.count(p) != 0) ++wanted[{p, false}];
+  // Each stream is cut by itself: an entry found in both is reported for each.
+  for (const std::string& p : patterns) {
+    size_t streams_with_it = two_streams ? (streams[0].find(p) != std::string::npos) +
+                                               (streams[1].find(p) != std::string::npos)
+                                         : 1;
+    if (m.patterns_found.count(p) != 0) wanted[{p, false}] += streams_with_it;
+  }
   for (const auto& w : wanted)
     if (counts[w.first] < w.second) fail("a sign of the stream went unreported");
   return 0;
