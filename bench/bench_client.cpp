@@ -2,10 +2,8 @@
 //   x           exit at once
 //   s:MS        sleep MS milliseconds, writing nothing
 //   F:N         write N bytes of directory listing to stdout, 64 KiB a write
-//   c:N         run on CPU N only from now on (Linux)
 //   P:N         N times: wait for one byte on stdin, write the monotonic clock (ns, 8
 //               bytes) to descriptor 3, then write the 5-byte prompt "ftp> " to stdout
-#include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -73,11 +71,6 @@ int main(int argc, char** argv) {
       struct timespec wait = {ms / 1000, (ms % 1000) * 1000000L};
       while (nanosleep(&wait, &wait) != 0) {
       }
-    } else if (strncmp(action, "c:", 2) == 0) {
-      cpu_set_t cpus;
-      CPU_ZERO(&cpus);
-      CPU_SET(atoi(action + 2), &cpus);
-      sched_setaffinity(0, sizeof cpus, &cpus);
     } else if (strncmp(action, "F:", 2) == 0) {
       flood(strtoull(action + 2, nullptr, 10));
     } else if (strncmp(action, "P:", 2) == 0) {
