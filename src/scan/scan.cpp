@@ -44,7 +44,6 @@ struct pattern_index {
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
   // Candidates sorted by their filter hash's top lookup_bits, with where each slot starts.
   uint16_t slot_start[(1 << lookup_bits) + 1];
-  size_t candidate_count;
   uint32_t candidate_gram[max_patterns * sample_step];
   uint8_t candidate_pattern[max_patterns * sample_step];
   uint8_t candidate_offset[max_patterns * sample_step];
@@ -59,7 +58,7 @@ uint32_t load_gram(const char* bytes) {
 
 uint32_t gram_hash(uint32_t gram) { return (gram * 2654435761u) >> (32 - filter_bits); }
 
-unsigned filter_bit(uint32_t hash) { return index.filter[hash]; }
+unsigned in_filter(uint32_t hash) { return index.filter[hash]; }
 
 // How often a byte turns up in ordinary client output, roughly: the window of a pattern
 // is put where its bytes are rarest, so that listings and prose seldom pass the filter.
@@ -120,7 +119,6 @@ void build_index() {
       ++candidates;
     }
   }
-  index.candidate_count = candidates;
 
   // Sort the candidates by slot, in place, by counting.
   uint16_t next = 0;
@@ -172,16 +170,16 @@ void find_patterns(const char* text, size_t length, uint64_t found[2]) {
     uint32_t g0 = load_gram(text + q), g1 = load_gram(text + q + 4);
     uint32_t g2 = load_gram(text + q + 8), g3 = load_gram(text + q + 12);
     uint32_t h0 = gram_hash(g0), h1 = gram_hash(g1), h2 = gram_hash(g2), h3 = gram_hash(g3);
-    if ((filter_bit(h0) | filter_bit(h1) | filter_bit(h2) | filter_bit(h3)) == 0) continue;
-    if (filter_bit(h0)) verify(text, length, q, g0, h0, found);
-    if (filter_bit(h1)) verify(text, length, q + 4, g1, h1, found);
-    if (filter_bit(h2)) verify(text, length, q + 8, g2, h2, found);
-    if (filter_bit(h3)) verify(text, length, q + 12, g3, h3, found);
+    if ((in_filter(h0) | in_filter(h1) | in_filter(h2) | in_filter(h3)) == 0) continue;
+    if (in_filter(h0)) verify(text, length, q, g0, h0, found);
+    if (in_filter(h1)) verify(text, length, q + 4, g1, h1, found);
+    if (in_filter(h2)) verify(text, length, q + 8, g2, h2, found);
+    if (in_filter(h3)) verify(text, length, q + 12, g3, h3, found);
   }
   for (; q + gram_size <= length; q += sample_step) {
     uint32_t gram = load_gram(text + q);
     uint32_t hash = gram_hash(gram);
-    if (filter_bit(hash)) verify(text, length, q, gram, hash, found);
+    if (in_filter(hash)) verify(text, length, q, gram, hash, found);
   }
 }
 
