@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "scan/scan.h"
+
 os_handle saved_stdout = no_handle;
 os_handle saved_stderr = no_handle;
 pipe_ends output_pipe = {no_handle, no_handle};
@@ -16,5 +18,5 @@ void report_fatal(const char* message) {
     printf("Error: %s\n", message);
     fflush(stdout);  // exit_process does not flush the runtime's streams
   }
-  exit_process(1);
+  exit_process(status_setup_failed);
 }

@@ -10,7 +10,9 @@ struct stream_state {
   bool echo_open;
   line_cutter lines;
 };
-stream_state streams[2] = {{true, {}}, {true, {}}};
+// Zeroed, not initialised, so the held lines take no room in the program file;
+// reset_relay opens the echoes.
+stream_state streams[2];
 bool streams_ready = false;
 
 }  // namespace

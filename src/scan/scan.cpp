@@ -11,7 +11,7 @@
 #include "../handles.h"
 #include "../platform/platform.h"
 
-int exit_status = 0;
+int exit_status = status_no_sign;
 
 namespace {
 
@@ -19,7 +19,7 @@ const char report_banner[] = "*************** Error Found ***************\n";
 const char report_text_format[] = "Error text: %s\n";
 
 enum {
-  max_patterns = 128,
+  max_patterns = max_signatures,
   sample_step = 4,
   gram_size = 4,
   // Bytes a pattern needs so that every occurrence covers a sampled gram in a window
@@ -190,7 +190,7 @@ void write_line(const char* format, const char* text) {
 }
 
 void record(int status) {
-  if (exit_status == 0) exit_status = status;
+  if (exit_status == status_no_sign) exit_status = status;
 }
 
 bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
@@ -215,7 +215,7 @@ void report_reply(const char* text, size_t length, size_t start) {
     reply[kept] = '\0';
     write_line(report_text_format, reply);
   }
-  record(3);
+  record(status_error_reply);
 }
 
 void signature_pass(const char* text, size_t length) {
@@ -229,7 +229,7 @@ void signature_pass(const char* text, size_t length) {
     if (!is_found(found, index.first_of_text[p])) continue;
     write_line(report_banner, "");
     write_line(report_text_format, index.text[p]);
-    record(2);
+    record(status_known_message);
   }
 }
 

@@ -4,18 +4,27 @@
 
 #include <stddef.h>
 
-// The run's status: 0 until the first failure sign, then 2 when that sign was a known
-// failure message, 3 when it was an FTP error reply line. Never changes after that.
+// The statuses a run ends with.
+enum run_status {
+  status_no_sign = 0,
+  status_setup_failed = 1,   // the client could not be set up or started
+  status_known_message = 2,  // the first sign was one of the known failure messages
+  status_error_reply = 3,    // the first sign was an FTP error reply line
+};
+
+// The run's status: status_no_sign until the first failure sign, then the kind of that
+// sign. Never changes after that.
 extern int exit_status;
 
-enum { signature_count = 79, signature_slot = 60, piece_size = 4096 };
+enum { signature_count = 79, signature_slot = 60, piece_size = 4096, max_signatures = 128 };
 
 // The known failure messages, in search order. Some texts stand twice, on purpose:
 // each entry is reported by itself.
 extern const char error_signatures[signature_count][signature_slot];
 
 // Further failure messages of this system's client, searched after error_signatures
-// in the same pass. Each holds at least 7 characters.
+// in the same pass. Each holds at least 7 characters; with error_signatures at most
+// max_signatures in all.
 extern const char* const client_signatures[];
 extern const size_t client_signature_count;
 

@@ -64,6 +64,10 @@ TEST(SignatureTable, HoldsSeventyNineEntriesWithTheirDuplicates) {
   EXPECT_STREQ(error_signatures[78], "504 Command not implemented for that parameter.");
 }
 
+TEST(SignatureTable, EveryClientMessageFitsTheSearch) {
+  EXPECT_LE(signature_count + client_signature_count, static_cast<size_t>(max_signatures));
+}
+
 TEST(SignatureTable, NoEntryStandsInsideAnother) {
   std::vector<std::string> patterns = all_patterns();
   for (const std::string& p : patterns) EXPECT_GE(p.size(), 7u) << p;
