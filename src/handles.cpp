@@ -1,7 +1,5 @@
 #include "handles.h"
 
-#include <stdio.h>
-
 #include "scan/scan.h"
 
 os_handle saved_stdout = no_handle;
@@ -10,13 +8,13 @@ pipe_ends output_pipe = {no_handle, no_handle};
 pipe_ends error_pipe = {no_handle, no_handle};
 
 void report_fatal(const char* message) {
+  char line[line_buffer_size];
   if (saved_stdout != no_handle) {
-    char line[line_buffer_size];
     size_t length = format_line(line, "ERROR: %s\n", message);
     write_handle(saved_stdout, line, length);
   } else {
-    printf("Error: %s\n", message);
-    fflush(stdout);  // exit_process does not flush the runtime's streams
+    format_line(line, "Error: %s\n", message);
+    print_text(line);
   }
   exit_process(status_setup_failed);
 }

@@ -1,6 +1,4 @@
 // The program's entry: start-up, the client's launch, the relay and the exit status.
-#include <stdio.h>
-
 #include "command_line.h"
 #include "handles.h"
 #include "platform/platform.h"
@@ -11,12 +9,11 @@ namespace {
 
 char command_line[command_line_size];
 
+// Printed at once: the process ends without flushing the runtime's streams, and the
+// banner must come before any client output in a file or pipe.
 void show_banner() {
-  printf("\nVESKAR - ftp shell\n");
-  printf("Calling FTP...\n");
-  // The process ends without flushing the runtime's streams, and the banner must come
-  // before any client output in a file or pipe.
-  fflush(stdout);
+  print_text("\nVESKAR - ftp shell\n");
+  print_text("Calling FTP...\n");
 }
 
 // Replaces a pipe's read end by a copy that no client inherits.

@@ -163,6 +163,12 @@ bool write_handle(os_handle handle, const char* bytes, size_t length) {
   return true;
 }
 
+void print_text(const char* text) {
+  // Straight to descriptor 1, not through stdio: stdio throws away what it holds when a
+  // nonblocking stdout is full, where write_handle waits for room.
+  write_handle(get_std_handle(std_output_slot), text, strlen(text));
+}
+
 void exit_process(int status) { _exit(status); }
 
 size_t format_line(char* buffer, const char* format, const char* text) {

@@ -1,6 +1,7 @@
 // The wrapper's operating-system operations on Windows: kernel32 and user32.
 #include "platform.h"
 
+#include <stdio.h>
 #include <windows.h>
 
 const os_handle no_handle = 0;
@@ -88,9 +89,13 @@ bool create_process(char* command_line) {
 }
 
 size_t read_handle(os_handle handle, char* buffer, size_t capacity) {
-  DWORD count = 0;
-  if (!ReadFile(native(handle), buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
-  return count;
+  for (;;) {
+    DWORD count = 0;
+    if (!ReadFile(native(handle), buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
+    // A client's zero-byte write reads as success with no bytes: not the pipe's end,
+    // which shows as a failed read once every write end is closed.
+    if (count > 0) return count;
+  }
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
@@ -105,6 +110,12 @@ bool write_handle(os_handle handle, const char* bytes, size_t length) {
     length -= written;
   }
   return true;
+}
+
+void print_text(const char* text) {
+  // The runtime's stream is in text mode: it writes each line feed as CR LF.
+  fputs(text, stdout);
+  fflush(stdout);
 }
 
 void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }

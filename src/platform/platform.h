@@ -46,6 +46,10 @@ size_t read_handle(os_handle handle, char* buffer, size_t capacity);
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
 
+// Writes `text` as the runtime's standard output stream would (line feeds as CR LF on
+// Windows) and at once, so that it reaches a file or pipe before anything after it.
+void print_text(const char* text);
+
 // Ends the process at once with `status`. Buffered runtime streams are not flushed.
 [[noreturn]] void exit_process(int status);
 

@@ -42,6 +42,8 @@ STDIO_CASES = [
      ["i", out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"), b"", 3),
     ("stdin, stdout and stderr all closed", ("native",), shell("<&- >&- 2>&-"),
      [out(b"x\n550 gone\n"), err(b"Not connected.\n")], None, None, 3),
+    ("a descriptor the wrapper inherited passes through to the client", ("native",),
+     shell("7</dev/null"), ["d"], b"fds:0,1,2,7\n", b"", 0),
     ("stdin is /dev/null", ("native", "wine"), None,
      ["i", out(b"bye\n")], b"bye\n", b"", 0),
 ]
@@ -148,6 +150,41 @@ def run_broken_readers(wrapper, failures):
     return 2
 
 
+def run_nonblocking_stdout(wrapper, failures):
+    """The wrapper's stdout is a nonblocking pipe, full when the wrapper starts, as a
+    program earlier in a pipeline can leave it: nothing may be dropped."""
+    import fcntl
+    with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, [out(b"x\n550 gone\n")])
+        read_end, write_end = os.pipe()
+        fcntl.fcntl(write_end, fcntl.F_SETFL, fcntl.fcntl(write_end, fcntl.F_GETFL) | os.O_NONBLOCK)
+        filler = b""
+        try:
+            while True:
+                filler += b"f" * os.write(write_end, b"f" * 4096)
+        except BlockingIOError:
+            pass
+        p = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=write_end,
+                             stderr=subprocess.PIPE, cwd=bin_dir, env=env)
+        os.close(write_end)
+        time.sleep(0.3)  # a chance to meet the full pipe; the bytes expected are the same either way
+        data = b""
+        deadline = time.monotonic() + TIMEOUT
+        with os.fdopen(read_end, "rb", buffering=0) as reader:
+            while time.monotonic() < deadline:
+                if select.select([reader], [], [], 0.2)[0]:
+                    piece = reader.read(65536)
+                    if not piece:
+                        break
+                    data += piece
+        if p.poll() is None:
+            p.kill()
+        _, stderr = p.communicate(timeout=TIMEOUT)
+        check("nonblocking stdout, full at the start", (data, stderr, p.returncode),
+              (filler + wrapper.banner + b"x\n550 gone\n" + report(b"550 gone"), b"", 3), failures)
+    return 1
+
+
 def run_ctrl_c(wrapper, failures):
     """Ctrl+C, as the terminal sends it, reaches the whole process group while the
     client runs: the client gets it and goes on, and so does the relay."""
@@ -221,6 +258,8 @@ def main():
         count += run_unstartable(wrapper, build, failures)
         count += run_broken_readers(wrapper, failures)
         count += run_ctrl_c(wrapper, failures)
+        if not options.wine:
+            count += run_nonblocking_stdout(wrapper, failures)
     for f in failures:
         print("FAIL " + f)
     print("%d cases, %d failures" % (count, len(failures)))
