@@ -12,6 +12,7 @@
 //   I        from now on, write "interrupted\n" to stdout on Ctrl+C (SIGINT), and go on
 //   w:MS     wait until Ctrl+C has come, at most MS milliseconds
 //   m:NAME   create the empty file NAME, to show that the client ran
+//   d        write "fds:" and the client's open descriptors, "fds:0,1,2\n" (POSIX)
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
@@ -23,6 +24,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -192,6 +194,27 @@ void leave_grandchild(long ms, const char* self) {
 #endif
 }
 
+// Writes the open descriptors in increasing order, as the wrapper left them.
+void list_descriptors() {
+#ifndef _WIN32
+  bool open[1024] = {};
+  DIR* listing = opendir("/proc/self/fd");
+  if (listing == nullptr) return;
+  while (struct dirent* entry = readdir(listing)) {
+    int fd = atoi(entry->d_name);
+    if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9' && fd != dirfd(listing) && fd < 1024)
+      open[fd] = true;
+  }
+  closedir(listing);
+  char line[8192] = "fds:";
+  size_t used = 4;
+  for (int fd = 0; fd < 1024; ++fd)
+    if (open[fd]) used += static_cast<size_t>(snprintf(line + used, sizeof line - used, "%s%d", used > 4 ? "," : "", fd));
+  line[used++] = '\n';
+  write_all(1, line, used);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +252,8 @@ int main(int argc, char** argv) {
 #endif
     } else if (strncmp(action, "y:", 2) == 0 && action[2] != '\0' && action[3] == ':') {
       write_ys(action[2] == 'o' ? 1 : 2, static_cast<size_t>(strtoull(action + 4, nullptr, 10)));
+    } else if (strcmp(action, "d") == 0) {
+      list_descriptors();
     } else if (strcmp(action, "I") == 0) {
       catch_interrupt();
     } else if (strncmp(action, "w:", 2) == 0) {
