@@ -93,6 +93,16 @@ class Wrapper:
             return process.stdout, process.stderr, process.returncode
 
 
+def add_wrapper_options(parser):
+    """The options of every script that runs the wrapper: which wrapper, which fake
+    client, and which build (native, or Windows under Wine)."""
+    parser.add_argument("--wrapper", required=True)
+    parser.add_argument("--client", required=True)
+    mode = parser.add_mutually_exclusive_group(required=True)
+    mode.add_argument("--native", action="store_true")
+    mode.add_argument("--wine", action="store_true")
+
+
 def digest(data):
     return "%d bytes, sha256 %s" % (len(data), hashlib.sha256(data).hexdigest()[:16])
 

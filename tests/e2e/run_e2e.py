@@ -5,7 +5,7 @@ stderr, expected status, and optionally the one build it is for ("native" or "wi
 import argparse
 import sys
 
-from harness import Wrapper, check, err, fatal, flood, out, report, REPORT_BANNER as BARE
+from harness import Wrapper, add_wrapper_options, check, err, fatal, flood, out, report, REPORT_BANNER as BARE
 
 MiB = 1024 * 1024
 
@@ -126,11 +126,7 @@ def run_special(wrapper, failures):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--wrapper", required=True)
-    parser.add_argument("--client", required=True)
-    mode = parser.add_mutually_exclusive_group(required=True)
-    mode.add_argument("--native", action="store_true")
-    mode.add_argument("--wine", action="store_true")
+    add_wrapper_options(parser)
     parser.add_argument("-k", dest="only", default="", help="run only cases whose name holds this")
     options = parser.parse_args()
     wrapper = Wrapper(options.wrapper, options.client, options.wine)

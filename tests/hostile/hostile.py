@@ -14,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from harness import Wrapper, check, err, fatal, out, report  # noqa: E402
+from harness import Wrapper, add_wrapper_options, check, err, fatal, out, report  # noqa: E402
 
 TIMEOUT = 60
 
@@ -239,11 +239,7 @@ def run_valgrind(wrapper, failures):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--wrapper", required=True)
-    parser.add_argument("--client", required=True)
-    mode = parser.add_mutually_exclusive_group(required=True)
-    mode.add_argument("--native", action="store_true")
-    mode.add_argument("--wine", action="store_true")
+    add_wrapper_options(parser)
     parser.add_argument("--valgrind", action="store_true", help="only the runs under valgrind")
     options = parser.parse_args()
     wrapper = Wrapper(options.wrapper, options.client, options.wine)
