@@ -13,7 +13,6 @@ struct stream_state {
 // Zeroed, not initialised, so the held lines take no room in the program file;
 // reset_relay opens the echoes.
 stream_state streams[2];
-bool streams_ready = false;
 
 }  // namespace
 
@@ -22,11 +21,9 @@ void reset_relay() {
     s.echo_open = true;
     start_lines(&s.lines);
   }
-  streams_ready = true;
 }
 
 void relay_chunk(int stream, const char* bytes, size_t length) {
-  if (!streams_ready) reset_relay();
   stream_state& s = streams[stream];
   if (length == 0) {
     finish_lines(&s.lines);

@@ -8,8 +8,9 @@
 // have ended. Returns then, whether or not the client itself has ended.
 void relay_streams();
 
-// The echo-and-scan path of one read (length 0: the end of that stream). Each stream
-// is echoed as it came, until an echo fails; it is scanned to its end regardless.
+// The echo-and-scan path of one read (length 0: the end of that stream), after
+// reset_relay. Each stream is echoed as it came, until an echo fails; it is scanned
+// to its end regardless.
 void relay_chunk(int stream, const char* bytes, size_t length);
 
 // Makes both streams new again: echo on, nothing held.

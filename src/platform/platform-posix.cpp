@@ -126,21 +126,6 @@ bool create_process(char* command_line) {
   return started;
 }
 
-size_t read_handle(os_handle handle, char* buffer, size_t capacity) {
-  for (;;) {
-    ssize_t count = read(descriptor(handle), buffer, capacity);
-    if (count > 0) return static_cast<size_t>(count);
-    if (count == 0) return 0;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      struct pollfd wait_for = {descriptor(handle), POLLIN, 0};
-      poll(&wait_for, 1, -1);
-      continue;
-    }
-    return 0;
-  }
-}
-
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
   if (handle == no_handle) return false;
   while (length > 0) {

@@ -29,11 +29,23 @@ stream_sink pump_sink;
 HANDLE pump_sources[2];
 char pump_buffers[2][chunk_size];
 
+// Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
+// every write end is closed and the data is drained, or on failure.
+size_t read_pipe(HANDLE pipe, char* buffer, size_t capacity) {
+  for (;;) {
+    DWORD count = 0;
+    if (!ReadFile(pipe, buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
+    // A client's zero-byte write reads as success with no bytes: not the pipe's end,
+    // which shows as a failed read once every write end is closed.
+    if (count > 0) return count;
+  }
+}
+
 DWORD WINAPI pump_one(LPVOID parameter) {
   int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
   for (;;) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
-    size_t count = read_handle(wrap(pump_sources[stream]), pump_buffers[stream], chunk_size);
+    size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
     EnterCriticalSection(&sink_lock);
     pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
     LeaveCriticalSection(&sink_lock);
@@ -53,11 +65,11 @@ bool set_std_handle(std_slot slot, os_handle handle) {
 }
 
 bool create_pipe(os_handle* read_end, os_handle* write_end) {
-  HANDLE read_handle_ = nullptr;
-  HANDLE write_handle_ = nullptr;
-  if (!CreatePipe(&read_handle_, &write_handle_, &inheritable, 0)) return false;
-  *read_end = wrap(read_handle_);
-  *write_end = wrap(write_handle_);
+  HANDLE read_end_handle = nullptr;
+  HANDLE write_end_handle = nullptr;
+  if (!CreatePipe(&read_end_handle, &write_end_handle, &inheritable, 0)) return false;
+  *read_end = wrap(read_end_handle);
+  *write_end = wrap(write_end_handle);
   return true;
 }
 
@@ -86,16 +98,6 @@ bool create_process(char* command_line) {
   ZeroMemory(&process, sizeof process);
   return CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup, &process) != 0;
-}
-
-size_t read_handle(os_handle handle, char* buffer, size_t capacity) {
-  for (;;) {
-    DWORD count = 0;
-    if (!ReadFile(native(handle), buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
-    // A client's zero-byte write reads as success with no bytes: not the pipe's end,
-    // which shows as a failed read once every write end is closed.
-    if (count > 0) return count;
-  }
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {

@@ -39,10 +39,6 @@ void shield_from_signals();
 // bytes of `command_line`. True only once the client has really started.
 bool create_process(char* command_line);
 
-// Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
-// every write end is closed and the data is drained, or on failure.
-size_t read_handle(os_handle handle, char* buffer, size_t capacity);
-
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
 
