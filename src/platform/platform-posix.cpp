@@ -170,7 +170,9 @@ size_t format_line(char* buffer, const char* format, const char* text) {
 }
 
 void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
-  static char buffers[2][chunk_size];
+  // A pipe's worth of reads: the default pipe holds 16 pages.
+  enum { burst_reads = 16 };
+  static char burst[burst_reads][chunk_size];
   struct pollfd streams[2] = {{descriptor(output_read), POLLIN, 0},
                               {descriptor(error_read), POLLIN, 0}};
   // The read ends are the wrapper's own, so making them nonblocking touches no one
@@ -208,23 +210,36 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
       for (int s = 0; s < 2; ++s)
         if (streams[s].fd >= 0 && streams[s].revents != 0) ready[s] = true;
     }
-    // The two streams take turns, one read each, so neither waits behind the other.
+    // The streams take turns, one burst each, so neither waits behind the other.
     for (int s = 0; s < 2; ++s) {
       if (!ready[s]) continue;
-      ssize_t count = read(streams[s].fd, buffers[s], chunk_size);
-      if (count > 0) {
-        ++reads_since_poll;
-        // A blocking read end may be read again only once poll has said so.
-        ready[s] = nonblocking;
-        sink(s, buffers[s], static_cast<size_t>(count));
-        continue;
+      // A burst: what the pipe holds now, read before any of it is shown. While the
+      // relay lags a busy client, the client then wakes once a burst instead of once
+      // a read, since each read of a full pipe wakes its writer. Reading ahead shows
+      // nowhere: the reads still reach the sink in order, one at a time.
+      size_t lengths[burst_reads];
+      int taken = 0;
+      bool ended = false;
+      while (taken < burst_reads) {
+        ssize_t count = read(streams[s].fd, burst[taken], chunk_size);
+        if (count > 0) {
+          lengths[taken++] = static_cast<size_t>(count);
+          ++reads_since_poll;
+          // A blocking read end may be read again only once poll has said so.
+          if (!nonblocking) break;
+          continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        ended = !(count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));  // or drained
+        break;
       }
-      if (count < 0 && errno == EINTR) continue;
-      ready[s] = false;
-      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;  // drained
-      streams[s].fd = -1;  // poll skips negative descriptors
-      --open_count;
-      sink(s, nullptr, 0);
+      ready[s] = nonblocking && taken == burst_reads;
+      for (int k = 0; k < taken; ++k) sink(s, burst[k], lengths[k]);
+      if (ended) {
+        streams[s].fd = -1;  // poll skips negative descriptors
+        --open_count;
+        sink(s, nullptr, 0);
+      }
     }
   }
 }

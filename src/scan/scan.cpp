@@ -6,6 +6,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #endif
 
 #include "../handles.h"
@@ -20,20 +23,31 @@ const char report_text_format[] = "Error text: %s\n";
 
 enum {
   max_patterns = max_signatures,
+#if defined(__SSE2__)
+  // Texts too short for this step are found by an anchor in the block pass instead.
+  sample_step = 8,
+  max_anchors = 2,  // the tables hold two such texts; a test fails if more come
+
+#else
   sample_step = 4,
+  max_anchors = 0,
+#endif
   gram_size = 4,
-  // Bytes a pattern needs so that every occurrence covers a sampled gram in a window
-  // of sample_step offsets: the window's last gram ends sample_step + gram_size - 1 in.
+  // Bytes a pattern needs so that every occurrence covers a sampled gram: the gram at
+  // the last of sample_step offsets ends sample_step + gram_size - 1 in.
   window_span = sample_step + gram_size - 1,
   filter_bits = 15,  // a 32 KiB filter: the sampled grams of text rarely hit it
   lookup_bits = 11,
+  // Reply lines a piece can hold: each takes a break, a code and a space.
+  max_replies = piece_size / 5 + 2,
 };
 
-// The signature search samples every fourth position of the text. For each pattern
-// one window of four consecutive offsets is chosen; any occurrence of the pattern
-// covers a sampled position at one of them, with the gram there inside the pattern.
-// So a filter of the windows' grams finds every occurrence and almost nothing else.
-// Twins (texts that stand twice) are searched once, under their first entry.
+// The signature search samples the text every sample_step bytes. Any occurrence of a
+// pattern covers a sampled position at an offset of each remainder modulo sample_step,
+// so a filter of one gram per remainder (the rarest) finds every occurrence and almost
+// nothing else. Patterns shorter than window_span get a two-byte anchor instead, which
+// the block pass looks for at every position. Twins (texts that stand twice) are
+// searched once, under their first entry.
 struct pattern_index {
   bool built;
   size_t pattern_count;
@@ -47,8 +61,12 @@ struct pattern_index {
   uint32_t candidate_gram[max_patterns * sample_step];
   uint8_t candidate_pattern[max_patterns * sample_step];
   uint8_t candidate_offset[max_patterns * sample_step];
+  size_t anchor_count;
+  char anchor[max_anchors + 1][2];
+  uint8_t anchor_pattern[max_anchors + 1];
+  uint8_t anchor_offset[max_anchors + 1];
 };
-pattern_index index;
+pattern_index search_index;
 
 uint32_t load_gram(const char* bytes) {
   uint32_t gram;
@@ -58,10 +76,10 @@ uint32_t load_gram(const char* bytes) {
 
 uint32_t gram_hash(uint32_t gram) { return (gram * 2654435761u) >> (32 - filter_bits); }
 
-unsigned in_filter(uint32_t hash) { return index.filter[hash]; }
+unsigned in_filter(uint32_t hash) { return search_index.filter[hash]; }
 
-// How often a byte turns up in ordinary client output, roughly: the window of a pattern
-// is put where its bytes are rarest, so that listings and prose seldom pass the filter.
+// How often a byte turns up in ordinary client output, roughly: the grams of a pattern
+// are taken where its bytes are rarest, so that listings and prose seldom pass the filter.
 unsigned commonness(unsigned char c) {
   if (c == ' ') return 4;
   if (c != '\0' && strchr("etaoinsrhl", c) != nullptr) return 3;
@@ -69,17 +87,29 @@ unsigned commonness(unsigned char c) {
   return 1;
 }
 
-size_t rarest_window(const char* pattern, size_t length) {
-  static const unsigned weight[window_span] = {1, 2, 3, 4, 3, 2, 1};  // grams covering it
-  size_t best = 0;
+// Words that fill listings and transfer messages: a gram inside one would send whole
+// listings to the check behind the filter.
+const char common_words[] = " file ftp the and ing ";
+
+unsigned gram_score(const char* gram, size_t size) {
+  unsigned score = 0;
+  for (size_t b = 0; b < size; ++b) score += commonness(static_cast<unsigned char>(gram[b]));
+  for (const char* w = common_words; w[size - 1] != '\0'; ++w)
+    if (memcmp(w, gram, size) == 0) return score + 16;
+  return score;
+}
+
+// The offset of the rarest `size`-byte gram of the pattern at offsets first,
+// first + stride, ... that fit in it.
+size_t rarest_gram(const char* pattern, size_t length, size_t size, size_t first,
+                   size_t stride) {
+  size_t best = first;
   unsigned best_score = ~0u;
-  for (size_t k = 0; k + window_span <= length; ++k) {
-    unsigned score = 0;
-    for (size_t b = 0; b < window_span; ++b)
-      score += weight[b] * commonness(static_cast<unsigned char>(pattern[k + b]));
+  for (size_t o = first; o + size <= length; o += stride) {
+    unsigned score = gram_score(pattern + o, size);
     if (score < best_score) {
       best_score = score;
-      best = k;
+      best = o;
     }
   }
   return best;
@@ -87,33 +117,42 @@ size_t rarest_window(const char* pattern, size_t length) {
 
 void build_index() {
   size_t count = 0;
-  for (size_t e = 0; e < signature_count; ++e) index.text[count++] = error_signatures[e];
+  for (size_t e = 0; e < signature_count; ++e) search_index.text[count++] = error_signatures[e];
   for (size_t e = 0; e < client_signature_count && count < max_patterns; ++e)
-    index.text[count++] = client_signatures[e];
-  index.pattern_count = count;
+    search_index.text[count++] = client_signatures[e];
+  search_index.pattern_count = count;
 
   uint16_t slot_size[1 << lookup_bits] = {};
   size_t candidates = 0;
   uint32_t hash_of[max_patterns * sample_step];
   for (size_t p = 0; p < count; ++p) {
-    index.length[p] = strlen(index.text[p]);
-    index.last_gram[p] = load_gram(index.text[p] + index.length[p] - gram_size);
-    index.first_of_text[p] = static_cast<uint8_t>(p);
+    search_index.length[p] = strlen(search_index.text[p]);
+    search_index.last_gram[p] = load_gram(search_index.text[p] + search_index.length[p] - gram_size);
+    search_index.first_of_text[p] = static_cast<uint8_t>(p);
     for (size_t q = 0; q < p; ++q) {
-      if (strcmp(index.text[q], index.text[p]) == 0) {
-        index.first_of_text[p] = static_cast<uint8_t>(q);
+      if (strcmp(search_index.text[q], search_index.text[p]) == 0) {
+        search_index.first_of_text[p] = static_cast<uint8_t>(q);
         break;
       }
     }
-    if (index.first_of_text[p] != p) continue;
-    size_t window = rarest_window(index.text[p], index.length[p]);
-    for (size_t o = window; o < window + sample_step; ++o) {
-      uint32_t gram = load_gram(index.text[p] + o);
+    if (search_index.first_of_text[p] != p) continue;
+    if (search_index.length[p] < window_span) {
+      // Never more than max_anchors: the tables are fixed, and a test holds them to it.
+      size_t a = search_index.anchor_count < size_t{max_anchors} ? search_index.anchor_count++ : size_t{max_anchors};
+      size_t offset = rarest_gram(search_index.text[p], search_index.length[p], 2, 0, 1);
+      memcpy(search_index.anchor[a], search_index.text[p] + offset, 2);
+      search_index.anchor_pattern[a] = static_cast<uint8_t>(p);
+      search_index.anchor_offset[a] = static_cast<uint8_t>(offset);
+      continue;
+    }
+    for (size_t r = 0; r < sample_step; ++r) {
+      size_t o = rarest_gram(search_index.text[p], search_index.length[p], gram_size, r, sample_step);
+      uint32_t gram = load_gram(search_index.text[p] + o);
       uint32_t hash = gram_hash(gram);
-      index.filter[hash] = 1;
-      index.candidate_gram[candidates] = gram;
-      index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
-      index.candidate_offset[candidates] = static_cast<uint8_t>(o);
+      search_index.filter[hash] = 1;
+      search_index.candidate_gram[candidates] = gram;
+      search_index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
+      search_index.candidate_offset[candidates] = static_cast<uint8_t>(o);
       hash_of[candidates] = hash;
       ++slot_size[hash >> (filter_bits - lookup_bits)];
       ++candidates;
@@ -123,59 +162,65 @@ void build_index() {
   // Sort the candidates by slot, in place, by counting.
   uint16_t next = 0;
   for (size_t s = 0; s < (1 << lookup_bits); ++s) {
-    index.slot_start[s] = next;
+    search_index.slot_start[s] = next;
     next = static_cast<uint16_t>(next + slot_size[s]);
   }
-  index.slot_start[1 << lookup_bits] = next;
+  search_index.slot_start[1 << lookup_bits] = next;
   uint32_t gram[max_patterns * sample_step];
   uint8_t pattern[max_patterns * sample_step], offset[max_patterns * sample_step];
-  memcpy(gram, index.candidate_gram, sizeof gram);
-  memcpy(pattern, index.candidate_pattern, sizeof pattern);
-  memcpy(offset, index.candidate_offset, sizeof offset);
+  memcpy(gram, search_index.candidate_gram, sizeof gram);
+  memcpy(pattern, search_index.candidate_pattern, sizeof pattern);
+  memcpy(offset, search_index.candidate_offset, sizeof offset);
   uint16_t filled[1 << lookup_bits] = {};
   for (size_t c = 0; c < candidates; ++c) {
     size_t s = hash_of[c] >> (filter_bits - lookup_bits);
-    size_t at = index.slot_start[s] + filled[s]++;
-    index.candidate_gram[at] = gram[c];
-    index.candidate_pattern[at] = pattern[c];
-    index.candidate_offset[at] = offset[c];
+    size_t at = search_index.slot_start[s] + filled[s]++;
+    search_index.candidate_gram[at] = gram[c];
+    search_index.candidate_pattern[at] = pattern[c];
+    search_index.candidate_offset[at] = offset[c];
   }
-  index.built = true;
+  search_index.built = true;
 }
 
 bool is_found(const uint64_t found[2], size_t p) { return (found[p / 64] >> (p % 64) & 1) != 0; }
+void mark_found(uint64_t found[2], size_t p) { found[p / 64] |= uint64_t{1} << (p % 64); }
 
-// Checks the patterns whose window holds `gram`, sampled at text[q].
+// Checks the patterns with `gram` among their grams, sampled at text[q].
 void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t hash,
             uint64_t found[2]) {
   size_t slot = hash >> (filter_bits - lookup_bits);
-  for (size_t c = index.slot_start[slot]; c < index.slot_start[slot + 1]; ++c) {
-    if (index.candidate_gram[c] != gram) continue;
-    size_t p = index.candidate_pattern[c];
-    size_t offset = index.candidate_offset[c];
-    if (is_found(found, p) || offset > q || q - offset + index.length[p] > length) continue;
+  for (size_t c = search_index.slot_start[slot]; c < search_index.slot_start[slot + 1]; ++c) {
+    if (search_index.candidate_gram[c] != gram) continue;
+    size_t p = search_index.candidate_pattern[c];
+    size_t offset = search_index.candidate_offset[c];
+    if (is_found(found, p) || offset > q || q - offset + search_index.length[p] > length) continue;
     const char* start = text + q - offset;
-    if (load_gram(start + index.length[p] - gram_size) != index.last_gram[p]) continue;
-    if (memcmp(start, index.text[p], index.length[p]) == 0)
-      found[p / 64] |= uint64_t{1} << (p % 64);
+    if (load_gram(start + search_index.length[p] - gram_size) != search_index.last_gram[p]) continue;
+    if (memcmp(start, search_index.text[p], search_index.length[p]) == 0)
+      mark_found(found, p);
   }
 }
 
-// Marks in `found` every pattern that occurs in text[0, length), each under the first
-// pattern with its text.
-void find_patterns(const char* text, size_t length, uint64_t found[2]) {
-  size_t q = 0;
-  // Four probes a step and one branch: nearly every step of ordinary text hits nothing.
-  for (; q + 4 * sample_step <= length; q += 4 * sample_step) {
-    uint32_t g0 = load_gram(text + q), g1 = load_gram(text + q + 4);
-    uint32_t g2 = load_gram(text + q + 8), g3 = load_gram(text + q + 12);
-    uint32_t h0 = gram_hash(g0), h1 = gram_hash(g1), h2 = gram_hash(g2), h3 = gram_hash(g3);
-    if ((in_filter(h0) | in_filter(h1) | in_filter(h2) | in_filter(h3)) == 0) continue;
-    if (in_filter(h0)) verify(text, length, q, g0, h0, found);
-    if (in_filter(h1)) verify(text, length, q + 4, g1, h1, found);
-    if (in_filter(h2)) verify(text, length, q + 8, g2, h2, found);
-    if (in_filter(h3)) verify(text, length, q + 12, g3, h3, found);
-  }
+// The four probes at text[q], text[q + sample_step], ... with one branch: nearly every
+// step of ordinary text hits nothing. Reads text[q, q + 3 * sample_step + gram_size).
+inline void probe_four(const char* text, size_t length, size_t q, uint64_t found[2]) {
+  uint32_t g0 = load_gram(text + q), g1 = load_gram(text + q + sample_step);
+  uint32_t g2 = load_gram(text + q + 2 * sample_step);
+  uint32_t g3 = load_gram(text + q + 3 * sample_step);
+  uint32_t h0 = gram_hash(g0), h1 = gram_hash(g1), h2 = gram_hash(g2), h3 = gram_hash(g3);
+  if ((in_filter(h0) | in_filter(h1) | in_filter(h2) | in_filter(h3)) == 0) return;
+  if (in_filter(h0)) verify(text, length, q, g0, h0, found);
+  if (in_filter(h1)) verify(text, length, q + sample_step, g1, h1, found);
+  if (in_filter(h2)) verify(text, length, q + 2 * sample_step, g2, h2, found);
+  if (in_filter(h3)) verify(text, length, q + 3 * sample_step, g3, h3, found);
+}
+
+// Marks in `found` every pattern that occurs in text[0, length) and covers a sampled
+// position from `from` (a multiple of sample_step) on, each under the first pattern
+// with its text.
+void find_patterns(const char* text, size_t from, size_t length, uint64_t found[2]) {
+  size_t q = from;
+  for (; q + 4 * sample_step <= length; q += 4 * sample_step) probe_four(text, length, q, found);
   for (; q + gram_size <= length; q += sample_step) {
     uint32_t gram = load_gram(text + q);
     uint32_t hash = gram_hash(gram);
@@ -218,77 +263,166 @@ void report_reply(const char* text, size_t length, size_t start) {
   record(status_error_reply);
 }
 
-void signature_pass(const char* text, size_t length) {
-  if (!index.built) build_index();
-  const void* zero = memchr(text, '\0', length);
-  size_t searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
-  uint64_t found[2] = {0, 0};
-  find_patterns(text, searched, found);
-  if ((found[0] | found[1]) == 0) return;
-  for (size_t p = 0; p < index.pattern_count; ++p) {
-    if (!is_found(found, index.first_of_text[p])) continue;
-    write_line(report_banner, "");
-    write_line(report_text_format, index.text[p]);
-    record(status_known_message);
+// The reply lines the block pass found, by where their codes start; reported after
+// the known messages.
+struct reply_list {
+  size_t count;
+  uint16_t start[max_replies];
+};
+
+// Looks at text[i], which the block pass marked: the line break before a reply line,
+// or an anchor of a short pattern. `searched` ends the text that patterns may lie in.
+void check_mark(const char* text, size_t length, size_t searched, size_t i, reply_list* replies,
+                uint64_t found[2]) {
+  if (i + 5 <= length && is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+    replies->start[replies->count++] = static_cast<uint16_t>(i + 1);
+  for (size_t a = 0; a < search_index.anchor_count; ++a) {
+    size_t p = search_index.anchor_pattern[a], offset = search_index.anchor_offset[a];
+    if (text[i] != search_index.anchor[a][0] || i + 1 >= searched || text[i + 1] != search_index.anchor[a][1] ||
+        offset > i || i - offset + search_index.length[p] > searched)
+      continue;
+    if (memcmp(text + i - offset, search_index.text[p], search_index.length[p]) == 0) mark_found(found, p);
   }
 }
 
-// Reports a reply line at text[i + 1] if text[i] is the line break before one.
-void check_reply(const char* text, size_t length, size_t i) {
-  if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
-    report_reply(text, length, i + 1);
+// Marks, for each of the block's bytes, whether check_mark has something to look at:
+// a line break, then a digit from 4 to 9, then a space three bytes on; or a short
+// pattern's anchor. Reads the block and 4 bytes past it.
+#if defined(__SSE2__)
+enum { block_reach = 4 };
+
+// Anchor slots a table does not use repeat the first, or hold zeros when no pattern
+// needs one: check_mark looks only at the slots in use.
+void anchor_bytes(size_t a, char* first, char* second) {
+  size_t slot = a < search_index.anchor_count ? a : 0;
+  *first = search_index.anchor_count > 0 ? search_index.anchor[slot][0] : '\0';
+  *second = search_index.anchor_count > 0 ? search_index.anchor[slot][1] : '\0';
 }
 
-#if defined(__SSE2__)
-enum { block_size = 16 };
+size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
+                  reply_list* replies, uint64_t found[2]) {
+  char a0, b0, a1, b1;
+  anchor_bytes(0, &a0, &b0);
+  anchor_bytes(1, &a1, &b1);
+  const __m128i first0 = _mm_set1_epi8(a0), second0 = _mm_set1_epi8(b0);
+  const __m128i first1 = _mm_set1_epi8(a1), second1 = _mm_set1_epi8(b1);
+  // The last blocks are read from a copy padded with zeros, which mark nothing.
+  char padded[2 * 16 + block_reach] = {};
+  const char* source = text;
+  for (size_t i = from; i < length; i += 16) {
+    if (source == text && i + 16 + block_reach > length) {
+      memcpy(padded, text + i, length - i);
+      source = padded - i;
+    }
+    const char* block = source + i;
+    __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
+    __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 4));
+    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')),
+                                  _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
+    __m128i above_four = _mm_sub_epi8(next, _mm_set1_epi8('4'));
+    __m128i error_digit = _mm_cmpeq_epi8(_mm_min_epu8(above_four, _mm_set1_epi8(5)), above_four);
+    __m128i space = _mm_cmpeq_epi8(after, _mm_set1_epi8(' '));
+    __m128i anchors = _mm_or_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(at, first0), _mm_cmpeq_epi8(next, second0)),
+        _mm_and_si128(_mm_cmpeq_epi8(at, first1), _mm_cmpeq_epi8(next, second1)));
+    __m128i marks = _mm_or_si128(_mm_and_si128(_mm_and_si128(breaks, error_digit), space), anchors);
+    for (unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(marks)); bits != 0;
+         bits &= bits - 1)
+      check_mark(text, length, searched, i + static_cast<size_t>(__builtin_ctz(bits)), replies,
+                 found);
+  }
+  return length;
+}
 
-// Bit j set: text[j] is a line break, text[j + 1] a digit from 4 to 9 and text[j + 4] a
-// space, for j from 0 to 15. Reads text[0, 20).
-unsigned reply_marks(const char* text) {
-  __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  __m128i code = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 1));
-  __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 4));
-  __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')),
-                                _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
-  __m128i above_four = _mm_sub_epi8(code, _mm_set1_epi8('4'));
-  __m128i error_digit = _mm_cmpeq_epi8(_mm_min_epu8(above_four, _mm_set1_epi8(5)), above_four);
-  __m128i space = _mm_cmpeq_epi8(after, _mm_set1_epi8(' '));
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(breaks, error_digit), space)));
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Where AVX2 runs, one loop does the block pass and the probes together: the probes
+// use the integer units while the block pass uses the vector units. It stops at the
+// first block with a zero byte in it, or where a block would read past the piece, and
+// returns where; from there the portable passes take over.
+__attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t length,
+                                                         reply_list* replies, uint64_t found[2]) {
+  static_assert(4 * sample_step == 32, "one block, four probes");
+  char a0, b0, a1, b1;
+  anchor_bytes(0, &a0, &b0);
+  anchor_bytes(1, &a1, &b1);
+  const __m256i first0 = _mm256_set1_epi8(a0), second0 = _mm256_set1_epi8(b0);
+  const __m256i first1 = _mm256_set1_epi8(a1), second1 = _mm256_set1_epi8(b1);
+  const __m256i line_feed = _mm256_set1_epi8('\n'), carriage_return = _mm256_set1_epi8('\r');
+  const __m256i zero = _mm256_setzero_si256();
+  // A digit from 4 to 9 is, moved by `bias`, a signed byte below `digit_limit`.
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>(-128 - '4'));
+  const __m256i digit_limit = _mm256_set1_epi8(-128 + 6);
+  size_t i = 0;
+  for (; i + 32 + block_reach <= length; i += 32) {
+    const char* block = text + i;
+    __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 1));
+    __m256i breaks =
+        _mm256_or_si256(_mm256_cmpeq_epi8(at, line_feed), _mm256_cmpeq_epi8(at, carriage_return));
+    __m256i error_digit = _mm256_cmpgt_epi8(digit_limit, _mm256_add_epi8(next, bias));
+    __m256i anchors = _mm256_or_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi8(at, first0), _mm256_cmpeq_epi8(next, second0)),
+        _mm256_and_si256(_mm256_cmpeq_epi8(at, first1), _mm256_cmpeq_epi8(next, second1)));
+    // Zero bytes are marked too, so that one test covers the rare cases. The space
+    // after a code is left to check_mark here: codes after breaks are rare enough.
+    __m256i marks = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(breaks, error_digit), anchors),
+                                    _mm256_cmpeq_epi8(at, zero));
+    unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(marks));
+    if (bits != 0) {
+      if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(at, zero)) != 0) break;
+      // No zero byte up to here: a pattern found now lies in the searched text, or
+      // would hold a zero byte, which no pattern does.
+      for (; bits != 0; bits &= bits - 1)
+        check_mark(text, length, length, i + static_cast<size_t>(__builtin_ctz(bits)), replies,
+                   found);
+    }
+    probe_four(text, length, i, found);
+  }
+  return i;
+}
+#define VESKAR_JOINT_PASS joint_pass_avx2
+#endif
+
+typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, uint64_t*);
+joint_pass_function joint_pass = nullptr;
+
+void choose_joint_pass(bool baseline) {
+  joint_pass = nullptr;
+#if defined(VESKAR_JOINT_PASS)
+  if (!baseline && __builtin_cpu_supports("avx2")) joint_pass = VESKAR_JOINT_PASS;
+#endif
+  (void)baseline;
 }
 #else
-enum { block_size = 8 };
-
-// Nonzero when text[j] may be a line break with a space at text[j + 4], for some j from
-// 0 to 7. Reads text[0, 12). Portable: each byte of a word tested at once.
+// Without SSE2 there are no anchors (sample_step 4 suits every pattern), and the block
+// pass only skips, eight bytes a word, the stretches with no line break followed by a
+// space four bytes on.
 uint64_t zero_bytes(uint64_t x) {
   const uint64_t low7 = 0x7f7f7f7f7f7f7f7fu;
   return ~(((x & low7) + low7) | x | low7);
 }
-unsigned reply_marks(const char* text) {
-  const uint64_t ones = 0x0101010101010101u;
-  uint64_t at, after;
-  memcpy(&at, text, sizeof at);
-  memcpy(&after, text + 4, sizeof after);
-  uint64_t breaks = zero_bytes(at ^ (ones * '\n')) | zero_bytes(at ^ (ones * '\r'));
-  return (breaks & zero_bytes(after ^ (ones * ' '))) != 0 ? 0xffu : 0u;
-}
-#endif
 
-void reply_pass(const char* text, size_t length, char before) {
-  if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
-    report_reply(text, length, 0);
-  if (length < 5) return;
-  size_t i = 0;
-  // Whole blocks while every byte a block reads lies inside the piece; a mark is only
-  // a hint, confirmed by check_reply, so reports keep their order and their rule.
-  for (; i + block_size + 4 <= length; i += block_size) {
-    unsigned marks = reply_marks(text + i);
-    for (size_t j = 0; marks != 0; ++j, marks >>= 1)
-      if (marks & 1) check_reply(text, length, i + j);
+size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
+                  reply_list* replies, uint64_t found[2]) {
+  const uint64_t ones = 0x0101010101010101u;
+  size_t i = from;
+  for (; i + 8 + 4 <= length; i += 8) {
+    uint64_t at, after;
+    memcpy(&at, text + i, sizeof at);
+    memcpy(&after, text + i + 4, sizeof after);
+    uint64_t breaks = zero_bytes(at ^ (ones * '\n')) | zero_bytes(at ^ (ones * '\r'));
+    if ((breaks & zero_bytes(after ^ (ones * ' '))) == 0) continue;
+    for (size_t j = 0; j < 8; ++j) check_mark(text, length, searched, i + j, replies, found);
   }
-  for (; i + 5 <= length; ++i) check_reply(text, length, i);
+  return i;
 }
+
+typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, uint64_t*);
+const joint_pass_function joint_pass = nullptr;
+
+void choose_joint_pass(bool) {}
+#endif
 
 void scan_held(line_cutter* cutter) {
   scan_piece(cutter->held, cutter->held_length, cutter->before);
@@ -298,9 +432,38 @@ void scan_held(line_cutter* cutter) {
 
 }  // namespace
 
+void scan_with_baseline(bool baseline) {
+  if (!search_index.built) build_index();
+  choose_joint_pass(baseline);
+}
+
 int scan_piece(const char* text, size_t length, char before) {
-  signature_pass(text, length);
-  reply_pass(text, length, before);
+  if (!search_index.built) {
+    build_index();
+    choose_joint_pass(false);
+  }
+  uint64_t found[2] = {0, 0};
+  reply_list replies;
+  replies.count = 0;
+  if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
+    replies.start[replies.count++] = 0;
+  size_t done = joint_pass != nullptr ? joint_pass(text, length, &replies, found) : 0;
+  // Each entry is searched as a C string: a zero byte ends the text it can lie in.
+  const void* zero = memchr(text + done, '\0', length - done);
+  size_t searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
+  find_patterns(text, done, searched, found);
+  for (size_t i = block_pass(text, done, length, searched, &replies, found); i < length; ++i)
+    check_mark(text, length, searched, i, &replies, found);
+
+  if ((found[0] | found[1]) != 0) {
+    for (size_t p = 0; p < search_index.pattern_count; ++p) {
+      if (!is_found(found, search_index.first_of_text[p])) continue;
+      write_line(report_banner, "");
+      write_line(report_text_format, search_index.text[p]);
+      record(status_known_message);
+    }
+  }
+  for (size_t r = 0; r < replies.count; ++r) report_reply(text, length, replies.start[r]);
   return exit_status;
 }
 

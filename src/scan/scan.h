@@ -37,6 +37,11 @@ int scan_chunk(const char* text, size_t length);
 // that follows a line feed, or opens its stream, can open with a reply line.
 int scan_piece(const char* text, size_t length, char before);
 
+// Where the processor offers a wider vector unit the scanner uses it, with the same
+// results. `true` holds it to the portable passes, `false` lets it choose again: for
+// tests, which compare the two.
+void scan_with_baseline(bool baseline);
+
 // One stream's bytes on their way to the scanner, cut so that every piece starts at
 // the start of a line and ends just after a line feed, at most piece_size bytes.
 struct line_cutter {

@@ -89,6 +89,14 @@ std::vector<std::vector<std::string>> cuts_of(const std::string& stream) {
   return cuts;
 }
 
+// Each case runs twice: with the passes this processor gets, and with the portable
+// ones, which a processor without the wider vector unit gets.
+class ScannerAgreesWithThePlainModel : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { scan_with_baseline(GetParam()); }
+  void TearDown() override { scan_with_baseline(false); }
+};
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream bytes;
@@ -112,17 +120,17 @@ void expect_agreement_on_files(const std::filesystem::path& directory, size_t mi
   EXPECT_GE(files, minimum) << directory;
 }
 
-TEST(ScannerAgreesWithThePlainModel, OnTheFuzzCorpus) {
+TEST_P(ScannerAgreesWithThePlainModel, OnTheFuzzCorpus) {
   expect_agreement_on_files(VESKAR_SOURCE_DIR "/tests/corpus", 50);
 }
 
-TEST(ScannerAgreesWithThePlainModel, OnRecordedSessions) {
+TEST_P(ScannerAgreesWithThePlainModel, OnRecordedSessions) {
   expect_agreement_on_files(VESKAR_SOURCE_DIR "/bench/transcripts", 1);
 }
 
 // Every entry, whole and with one byte changed or missing, at every alignment in a
 // piece and ending at every distance from the piece's end.
-TEST(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
+TEST_P(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
   std::vector<std::string> pieces;
   for (const std::string& entry : table()) {
     std::vector<std::string> variants = {entry, entry.substr(1), entry.substr(0, entry.size() - 1)};
@@ -132,8 +140,8 @@ TEST(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
       variants.push_back(changed);
     }
     for (const std::string& variant : variants)
-      for (size_t lead = 0; lead < 20; ++lead)
-        for (size_t trail : {size_t{0}, size_t{1}, size_t{3}, size_t{4}, size_t{17}})
+      for (size_t lead = 0; lead < 72; lead += lead < 20 || (lead > 26 && lead < 40) ? 1 : 5)
+        for (size_t trail : {size_t{0}, size_t{1}, size_t{3}, size_t{4}, size_t{17}, size_t{40}})
           pieces.push_back(std::string(lead, 'x') + variant + std::string(trail, 'y'));
   }
   expect_agreement(pieces, "entries at every alignment");
@@ -141,7 +149,7 @@ TEST(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
 
 // Reply codes at every position around the ends of the search's blocks and of the
 // piece, with each byte that decides them right or wrong.
-TEST(ScannerAgreesWithThePlainModel, OnReplyCodesAtEveryPosition) {
+TEST_P(ScannerAgreesWithThePlainModel, OnReplyCodesAtEveryPosition) {
   const char* codes[] = {"\n550 no\n", "\r451 x\r\n", "\n550-no\n", "\n5500 \n", "\n350 ok\n",
                          "\n55 x\n",   "\n550 ",     "\r\n999 z", "\n4x0 \n",  "\n550 a\0b\n"};
   std::vector<std::string> pieces;
@@ -160,7 +168,7 @@ TEST(ScannerAgreesWithThePlainModel, OnReplyCodesAtEveryPosition) {
 }
 
 // Random text dense with fragments of entries, codes, breaks, zero and high bytes.
-TEST(ScannerAgreesWithThePlainModel, OnRandomPieces) {
+TEST_P(ScannerAgreesWithThePlainModel, OnRandomPieces) {
   std::mt19937 random(4096);
   std::vector<std::string> entries = table();
   const char* bits[] = {"\r\n", "\n", "\r", "550 ", "4", "99 ", " ", "\xff", "\x80", "\0", "-"};
@@ -189,5 +197,27 @@ TEST(ScannerAgreesWithThePlainModel, OnRandomPieces) {
   }
   expect_agreement(pieces, "random pieces");
 }
+
+// A zero byte ends the text entries may lie in, wherever it falls: before, inside or
+// just after an entry, and on the edges of the search's blocks.
+TEST_P(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
+  std::vector<std::string> pieces;
+  for (const char* entry : {"too deep", "TLI Error", "Login failed.", "No such file or directory"}) {
+    size_t size = strlen(entry);
+    for (size_t at = 0; at + size <= 150; ++at) {
+      for (size_t zero : {at, at + 1, at + size - 1, at + size, size_t{31}, size_t{32}, size_t{35},
+                          size_t{36}, size_t{64}, size_t{100}}) {
+        std::string piece(160, 'x');
+        piece.replace(at, size, entry);
+        piece.replace(120, 9, "\n550 no\n");
+        if (zero < piece.size()) piece[zero] = '\0';
+        pieces.push_back(piece);
+      }
+    }
+  }
+  expect_agreement(pieces, "zero bytes around entries");
+}
+
+INSTANTIATE_TEST_SUITE_P(WidestAndPortable, ScannerAgreesWithThePlainModel, ::testing::Bool());
 
 }  // namespace
