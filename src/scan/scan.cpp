@@ -55,6 +55,7 @@ struct pattern_index {
   size_t length[max_patterns];
   uint32_t last_gram[max_patterns];     // near misses tend to differ at the end
   uint8_t first_of_text[max_patterns];  // the first pattern with the same text
+  uint32_t multiplier;                       // of the filter's hash
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
   // Candidates sorted by their filter hash's top lookup_bits, with where each slot starts.
   uint16_t slot_start[(1 << lookup_bits) + 1];
@@ -74,7 +75,10 @@ uint32_t load_gram(const char* bytes) {
   return gram;
 }
 
-uint32_t gram_hash(uint32_t gram) { return (gram * 2654435761u) >> (32 - filter_bits); }
+uint32_t gram_hash(uint32_t gram, uint32_t multiplier) {
+  return (gram * multiplier) >> (32 - filter_bits);
+}
+uint32_t gram_hash(uint32_t gram) { return gram_hash(gram, search_index.multiplier); }
 
 unsigned in_filter(uint32_t hash) { return search_index.filter[hash]; }
 
@@ -115,6 +119,33 @@ size_t rarest_gram(const char* pattern, size_t length, size_t size, size_t first
   return best;
 }
 
+// A multiplier for the filter's hash under which the grams of common_words that are no
+// candidate's miss the filter: one such gram sampled all through a listing would send
+// it all to verify. The first of a few that does; else the one that lets fewest in.
+uint32_t quiet_multiplier(const uint32_t* grams, size_t count) {
+  static const uint32_t multipliers[] = {2654435761u, 2246822519u, 3266489917u, 668265263u,
+                                         374761393u,  2869860233u, 3432918353u, 461845907u};
+  uint32_t best = multipliers[0];
+  size_t best_hits = ~size_t{0};
+  for (uint32_t multiplier : multipliers) {
+    for (size_t c = 0; c < count; ++c) search_index.filter[gram_hash(grams[c], multiplier)] = 1;
+    size_t hits = 0;
+    for (const char* w = common_words; w[gram_size - 1] != '\0'; ++w) {
+      uint32_t gram = load_gram(w);
+      bool candidate = false;
+      for (size_t c = 0; c < count && !candidate; ++c) candidate = grams[c] == gram;
+      if (!candidate && search_index.filter[gram_hash(gram, multiplier)] != 0) ++hits;
+    }
+    memset(search_index.filter, 0, sizeof search_index.filter);
+    if (hits < best_hits) {
+      best = multiplier;
+      best_hits = hits;
+    }
+    if (hits == 0) break;
+  }
+  return best;
+}
+
 void build_index() {
   size_t count = 0;
   for (size_t e = 0; e < signature_count; ++e) search_index.text[count++] = error_signatures[e];
@@ -147,16 +178,19 @@ void build_index() {
     }
     for (size_t r = 0; r < sample_step; ++r) {
       size_t o = rarest_gram(search_index.text[p], search_index.length[p], gram_size, r, sample_step);
-      uint32_t gram = load_gram(search_index.text[p] + o);
-      uint32_t hash = gram_hash(gram);
-      search_index.filter[hash] = 1;
-      search_index.candidate_gram[candidates] = gram;
+      search_index.candidate_gram[candidates] = load_gram(search_index.text[p] + o);
       search_index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
       search_index.candidate_offset[candidates] = static_cast<uint8_t>(o);
-      hash_of[candidates] = hash;
-      ++slot_size[hash >> (filter_bits - lookup_bits)];
       ++candidates;
     }
+  }
+
+  search_index.multiplier = quiet_multiplier(search_index.candidate_gram, candidates);
+  for (size_t c = 0; c < candidates; ++c) {
+    uint32_t hash = gram_hash(search_index.candidate_gram[c]);
+    search_index.filter[hash] = 1;
+    hash_of[c] = hash;
+    ++slot_size[hash >> (filter_bits - lookup_bits)];
   }
 
   // Sort the candidates by slot, in place, by counting.
@@ -201,18 +235,25 @@ void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t h
   }
 }
 
+unsigned probe(const char* at) { return in_filter(gram_hash(load_gram(at))); }
+
+// Verifies the grams at text[q], text[q + sample_step], ... that the filter lets
+// through. Out of line: the loops that probe keep nothing for it.
+__attribute__((noinline)) void verify_four(const char* text, size_t length, size_t q,
+                                           uint64_t found[2]) {
+  for (size_t k = 0; k < 4; ++k, q += sample_step) {
+    uint32_t gram = load_gram(text + q);
+    uint32_t hash = gram_hash(gram);
+    if (in_filter(hash)) verify(text, length, q, gram, hash, found);
+  }
+}
+
 // The four probes at text[q], text[q + sample_step], ... with one branch: nearly every
 // step of ordinary text hits nothing. Reads text[q, q + 3 * sample_step + gram_size).
 inline void probe_four(const char* text, size_t length, size_t q, uint64_t found[2]) {
-  uint32_t g0 = load_gram(text + q), g1 = load_gram(text + q + sample_step);
-  uint32_t g2 = load_gram(text + q + 2 * sample_step);
-  uint32_t g3 = load_gram(text + q + 3 * sample_step);
-  uint32_t h0 = gram_hash(g0), h1 = gram_hash(g1), h2 = gram_hash(g2), h3 = gram_hash(g3);
-  if ((in_filter(h0) | in_filter(h1) | in_filter(h2) | in_filter(h3)) == 0) return;
-  if (in_filter(h0)) verify(text, length, q, g0, h0, found);
-  if (in_filter(h1)) verify(text, length, q + sample_step, g1, h1, found);
-  if (in_filter(h2)) verify(text, length, q + 2 * sample_step, g2, h2, found);
-  if (in_filter(h3)) verify(text, length, q + 3 * sample_step, g3, h3, found);
+  if ((probe(text + q) | probe(text + q + sample_step) | probe(text + q + 2 * sample_step) |
+       probe(text + q + 3 * sample_step)) != 0)
+    verify_four(text, length, q, found);
 }
 
 // Marks in `found` every pattern that occurs in text[0, length) and covers a sampled
@@ -381,19 +422,22 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
   }
   return i;
 }
-#define VESKAR_JOINT_PASS joint_pass_avx2
+
+#define VESKAR_JOINT_PASSES 1
 #endif
 
 typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, uint64_t*);
 joint_pass_function joint_pass = nullptr;
 
-void choose_joint_pass(bool baseline) {
+// The widest joint pass the processor runs, up to `widest` (see limit_scan_passes).
+void choose_joint_pass(int widest) {
   joint_pass = nullptr;
-#if defined(VESKAR_JOINT_PASS)
-  if (!baseline && __builtin_cpu_supports("avx2")) joint_pass = VESKAR_JOINT_PASS;
+#if defined(VESKAR_JOINT_PASSES)
+  if (widest >= 1 && __builtin_cpu_supports("avx2")) joint_pass = joint_pass_avx2;
 #endif
-  (void)baseline;
+  (void)widest;
 }
+
 #else
 // Without SSE2 there are no anchors (sample_step 4 suits every pattern), and the block
 // pass only skips, eight bytes a word, the stretches with no line break followed by a
@@ -421,7 +465,7 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
 typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, uint64_t*);
 const joint_pass_function joint_pass = nullptr;
 
-void choose_joint_pass(bool) {}
+void choose_joint_pass(int) {}
 #endif
 
 void scan_held(line_cutter* cutter) {
@@ -432,15 +476,15 @@ void scan_held(line_cutter* cutter) {
 
 }  // namespace
 
-void scan_with_baseline(bool baseline) {
+void limit_scan_passes(int widest) {
   if (!search_index.built) build_index();
-  choose_joint_pass(baseline);
+  choose_joint_pass(widest);
 }
 
 int scan_piece(const char* text, size_t length, char before) {
   if (!search_index.built) {
     build_index();
-    choose_joint_pass(false);
+    choose_joint_pass(1);
   }
   uint64_t found[2] = {0, 0};
   reply_list replies;

@@ -38,9 +38,9 @@ int scan_chunk(const char* text, size_t length);
 int scan_piece(const char* text, size_t length, char before);
 
 // Where the processor offers a wider vector unit the scanner uses it, with the same
-// results. `true` holds it to the portable passes, `false` lets it choose again: for
-// tests, which compare the two.
-void scan_with_baseline(bool baseline);
+// results. This caps the width for the rest of the run: 0 the portable passes, 1 up to
+// 256-bit vectors (the default). For tests and benchmarks, which compare them.
+void limit_scan_passes(int widest);
 
 // One stream's bytes on their way to the scanner, cut so that every piece starts at
 // the start of a line and ends just after a line feed, at most piece_size bytes.
