@@ -27,7 +27,6 @@ enum {
   // Texts too short for this step are found by an anchor in the block pass instead.
   sample_step = 8,
   max_anchors = 2,  // the tables hold two such texts; a test fails if more come
-
 #else
   sample_step = 4,
   max_anchors = 0,
@@ -55,7 +54,7 @@ struct pattern_index {
   size_t length[max_patterns];
   uint32_t last_gram[max_patterns];     // near misses tend to differ at the end
   uint8_t first_of_text[max_patterns];  // the first pattern with the same text
-  uint32_t multiplier;                       // of the filter's hash
+  uint32_t multiplier;                       // the filter hash's
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
   // Candidates sorted by their filter hash's top lookup_bits, with where each slot starts.
   uint16_t slot_start[(1 << lookup_bits) + 1];
@@ -157,28 +156,31 @@ void build_index() {
   size_t candidates = 0;
   uint32_t hash_of[max_patterns * sample_step];
   for (size_t p = 0; p < count; ++p) {
-    search_index.length[p] = strlen(search_index.text[p]);
-    search_index.last_gram[p] = load_gram(search_index.text[p] + search_index.length[p] - gram_size);
+    const char* text = search_index.text[p];
+    size_t length = strlen(text);
+    search_index.length[p] = length;
+    search_index.last_gram[p] = load_gram(text + length - gram_size);
     search_index.first_of_text[p] = static_cast<uint8_t>(p);
     for (size_t q = 0; q < p; ++q) {
-      if (strcmp(search_index.text[q], search_index.text[p]) == 0) {
+      if (strcmp(search_index.text[q], text) == 0) {
         search_index.first_of_text[p] = static_cast<uint8_t>(q);
         break;
       }
     }
     if (search_index.first_of_text[p] != p) continue;
-    if (search_index.length[p] < window_span) {
+    if (length < window_span) {
       // Never more than max_anchors: the tables are fixed, and a test holds them to it.
-      size_t a = search_index.anchor_count < size_t{max_anchors} ? search_index.anchor_count++ : size_t{max_anchors};
-      size_t offset = rarest_gram(search_index.text[p], search_index.length[p], 2, 0, 1);
-      memcpy(search_index.anchor[a], search_index.text[p] + offset, 2);
+      size_t a = search_index.anchor_count;
+      if (a < max_anchors) ++search_index.anchor_count;
+      size_t offset = rarest_gram(text, length, 2, 0, 1);
+      memcpy(search_index.anchor[a], text + offset, 2);
       search_index.anchor_pattern[a] = static_cast<uint8_t>(p);
       search_index.anchor_offset[a] = static_cast<uint8_t>(offset);
       continue;
     }
     for (size_t r = 0; r < sample_step; ++r) {
-      size_t o = rarest_gram(search_index.text[p], search_index.length[p], gram_size, r, sample_step);
-      search_index.candidate_gram[candidates] = load_gram(search_index.text[p] + o);
+      size_t o = rarest_gram(text, length, gram_size, r, sample_step);
+      search_index.candidate_gram[candidates] = load_gram(text + o);
       search_index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
       search_index.candidate_offset[candidates] = static_cast<uint8_t>(o);
       ++candidates;
@@ -227,11 +229,11 @@ void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t h
     if (search_index.candidate_gram[c] != gram) continue;
     size_t p = search_index.candidate_pattern[c];
     size_t offset = search_index.candidate_offset[c];
-    if (is_found(found, p) || offset > q || q - offset + search_index.length[p] > length) continue;
+    size_t size = search_index.length[p];
+    if (is_found(found, p) || offset > q || q - offset + size > length) continue;
     const char* start = text + q - offset;
-    if (load_gram(start + search_index.length[p] - gram_size) != search_index.last_gram[p]) continue;
-    if (memcmp(start, search_index.text[p], search_index.length[p]) == 0)
-      mark_found(found, p);
+    if (load_gram(start + size - gram_size) != search_index.last_gram[p]) continue;
+    if (memcmp(start, search_index.text[p], size) == 0) mark_found(found, p);
   }
 }
 
@@ -315,22 +317,22 @@ struct reply_list {
 // or an anchor of a short pattern. `searched` ends the text that patterns may lie in.
 void check_mark(const char* text, size_t length, size_t searched, size_t i, reply_list* replies,
                 uint64_t found[2]) {
-  if (i + 5 <= length && is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+  if (i + 5 <= length && is_break(static_cast<unsigned char>(text[i])) &&
+      opens_reply(text + i + 1))
     replies->start[replies->count++] = static_cast<uint16_t>(i + 1);
   for (size_t a = 0; a < search_index.anchor_count; ++a) {
+    const char* anchor = search_index.anchor[a];
     size_t p = search_index.anchor_pattern[a], offset = search_index.anchor_offset[a];
-    if (text[i] != search_index.anchor[a][0] || i + 1 >= searched || text[i + 1] != search_index.anchor[a][1] ||
-        offset > i || i - offset + search_index.length[p] > searched)
+    size_t size = search_index.length[p];
+    if (text[i] != anchor[0] || i + 1 >= searched || text[i + 1] != anchor[1] || offset > i ||
+        i - offset + size > searched)
       continue;
-    if (memcmp(text + i - offset, search_index.text[p], search_index.length[p]) == 0) mark_found(found, p);
+    if (memcmp(text + i - offset, search_index.text[p], size) == 0) mark_found(found, p);
   }
 }
 
-// Marks, for each of the block's bytes, whether check_mark has something to look at:
-// a line break, then a digit from 4 to 9, then a space three bytes on; or a short
-// pattern's anchor. Reads the block and 4 bytes past it.
 #if defined(__SSE2__)
-enum { block_reach = 4 };
+enum { block_reach = 4 };  // bytes a block's marks read past it
 
 // Anchor slots a table does not use repeat the first, or hold zeros when no pattern
 // needs one: check_mark looks only at the slots in use.
@@ -340,6 +342,9 @@ void anchor_bytes(size_t a, char* first, char* second) {
   *second = search_index.anchor_count > 0 ? search_index.anchor[slot][1] : '\0';
 }
 
+// Hands check_mark every byte of text[from, length) that it has something to look at:
+// a line break, then a digit from 4 to 9, then a space three bytes on; or the first
+// byte of a short pattern's anchor. Returns where it stopped: here, at the end.
 size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
                   reply_list* replies, uint64_t found[2]) {
   char a0, b0, a1, b1;
@@ -349,13 +354,13 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
   const __m128i first1 = _mm_set1_epi8(a1), second1 = _mm_set1_epi8(b1);
   // The last blocks are read from a copy padded with zeros, which mark nothing.
   char padded[2 * 16 + block_reach] = {};
-  const char* source = text;
+  size_t padded_from = length;  // where the copy starts, once made
   for (size_t i = from; i < length; i += 16) {
-    if (source == text && i + 16 + block_reach > length) {
+    if (padded_from == length && i + 16 + block_reach > length) {
       memcpy(padded, text + i, length - i);
-      source = padded - i;
+      padded_from = i;
     }
-    const char* block = source + i;
+    const char* block = i < padded_from ? text + i : padded + (i - padded_from);
     __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
     __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
     __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 4));
@@ -367,7 +372,8 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
     __m128i anchors = _mm_or_si128(
         _mm_and_si128(_mm_cmpeq_epi8(at, first0), _mm_cmpeq_epi8(next, second0)),
         _mm_and_si128(_mm_cmpeq_epi8(at, first1), _mm_cmpeq_epi8(next, second1)));
-    __m128i marks = _mm_or_si128(_mm_and_si128(_mm_and_si128(breaks, error_digit), space), anchors);
+    __m128i replies_here = _mm_and_si128(_mm_and_si128(breaks, error_digit), space);
+    __m128i marks = _mm_or_si128(replies_here, anchors);
     for (unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(marks)); bits != 0;
          bits &= bits - 1)
       check_mark(text, length, searched, i + static_cast<size_t>(__builtin_ctz(bits)), replies,
@@ -407,11 +413,12 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
         _mm256_and_si256(_mm256_cmpeq_epi8(at, first1), _mm256_cmpeq_epi8(next, second1)));
     // Zero bytes are marked too, so that one test covers the rare cases. The space
     // after a code is left to check_mark here: codes after breaks are rare enough.
-    __m256i marks = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(breaks, error_digit), anchors),
-                                    _mm256_cmpeq_epi8(at, zero));
+    __m256i zeros = _mm256_cmpeq_epi8(at, zero);
+    __m256i marks =
+        _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(breaks, error_digit), anchors), zeros);
     unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(marks));
     if (bits != 0) {
-      if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(at, zero)) != 0) break;
+      if (_mm256_movemask_epi8(zeros) != 0) break;
       // No zero byte up to here: a pattern found now lies in the searched text, or
       // would hold a zero byte, which no pattern does.
       for (; bits != 0; bits &= bits - 1)

@@ -207,6 +207,57 @@ def run_ctrl_c(wrapper, failures):
     return 1
 
 
+def run_stderr_beside_a_flood(wrapper, failures):
+    """A line on stderr, then a long flood on stdout, read slowly: the relay serves
+    stderr while stdout still streams, not after it. Reads of a busy stream come in
+    bursts, and the other stream must get its turn even while the pipe stays full."""
+    flood = 256 * 1024 * 1024
+    # The line comes once stdout is busy: after a first MiB, which fills its pipe.
+    actions = ["F:o:%d" % (1 << 20), err(b"early\n"), "F:o:%d" % (flood - (1 << 20)),
+               err(b"late\n")]
+    with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, actions)
+        p = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, cwd=bin_dir, env=env)
+        streams = [p.stdout.fileno(), p.stderr.fileno()]
+        stderr = b""
+        stdout_seen = 0
+        stdout_when_early = None
+        deadline = time.monotonic() + TIMEOUT
+        try:
+            while streams and time.monotonic() < deadline:
+                for fd in select.select(streams, [], [], 0.2)[0]:
+                    # A slow reader of stdout until the early line has come: the relay
+                    # then lags the client, and every burst of stdout fills up.
+                    slow = fd == p.stdout.fileno() and stdout_when_early is None
+                    if slow:
+                        time.sleep(0.001)
+                    piece = os.read(fd, 1 << 16 if slow else 1 << 20)
+                    if not piece:
+                        streams.remove(fd)
+                    elif fd == p.stdout.fileno():
+                        stdout_seen += len(piece)  # too much to keep
+                    else:
+                        stderr += piece
+                        if stdout_when_early is None and b"early\n" in stderr:
+                            stdout_when_early = stdout_seen
+        finally:
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+            p.stdout.close()
+            p.stderr.close()
+        name = "stderr beside a 256 MiB flood on stdout"
+        check(name, (None, stderr, p.returncode), (None, b"early\nlate\n", 0), failures)
+        if stdout_seen != len(wrapper.banner) + flood:
+            failures.append("%s: %d bytes on stdout, want %d"
+                            % (name, stdout_seen, len(wrapper.banner) + flood))
+        if stdout_when_early is None or stdout_when_early > 16 * 1024 * 1024:
+            failures.append("%s: the early stderr line came after %s bytes of stdout"
+                            % (name, stdout_when_early))
+    return 1
+
+
 # Rows of the end-to-end table that run once more under valgrind's memcheck.
 VALGRIND_ROWS = ("signature and reply line on one line", "report line cut to the line buffer",
                  "reply line split across writes", "1 MiB line: reply at its start",
@@ -256,6 +307,7 @@ def main():
         count += run_ctrl_c(wrapper, failures)
         if not options.wine:
             count += run_nonblocking_stdout(wrapper, failures)
+            count += run_stderr_beside_a_flood(wrapper, failures)
     for f in failures:
         print("FAIL " + f)
     print("%d cases, %d failures" % (count, len(failures)))

@@ -201,7 +201,8 @@ TEST_P(ScannerAgreesWithThePlainModel, OnRandomPieces) {
 // just after an entry, and on the edges of the search's blocks.
 TEST_P(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
   std::vector<std::string> pieces;
-  for (const char* entry : {"too deep", "TLI Error", "Login failed.", "No such file or directory"}) {
+  const char* entries[] = {"too deep", "TLI Error", "Login failed.", "No such file or directory"};
+  for (const char* entry : entries) {
     size_t size = strlen(entry);
     for (size_t at = 0; at + size <= 150; ++at) {
       for (size_t zero : {at, at + 1, at + size - 1, at + size, size_t{31}, size_t{32}, size_t{35},
