@@ -27,7 +27,7 @@ echo "scanner (Google Benchmark, one core)..." >&2
 "$bin/scan_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Benchmark|-|.*_median)' >"$out/scan.txt"
 
-echo "whole process (relay 7 x 1 GiB, 300 start-ups, 5 s idle, 100 prompts)..." >&2
+echo "whole process (relay 11 x 1 GiB, 300 start-ups, 5 s idle, 100 prompts)..." >&2
 "$bin/process_bench" build/bench/veskar "$bin/bench_client" "$bin/plain_relay" "$bin/echo_relay" \
   >"$out/process.txt" || true
 
@@ -44,6 +44,8 @@ realistic=$(lowest "$lf" "$crlf" "$listing")
 naive_lf=$(rate naive_strstr 0); naive_hostile=$(rate naive_strstr 3)
 memmem_lf=$(rate naive_memmem 0); memmem_hostile=$(rate naive_memmem 3)
 floor_lf=$(rate floor_memchr 0); floor_listing=$(rate floor_memchr 2)
+portable_lf=$(rate reads_by_width 0/0); portable_listing=$(rate reads_by_width 2/0)
+wide_lf=$(rate reads_by_width 0/1); wide_listing=$(rate reads_by_width 2/1)
 
 exe=build/bench-windows/veskar.exe
 exe_bytes=$(stat -c %s "$exe")
@@ -56,6 +58,7 @@ exe_verdict=FAIL
   echo "|---|---|---|---|"
   echo "| Scan, realistic: recorded session LF / CR LF / long listing, 4096-byte pieces | >= 2 GB/s | $lf / $crlf / $listing GB/s (naive, one strstr per entry: $naive_lf, memmem: $memmem_lf) | $(verdict "$realistic" 2) |"
   echo "| Scan, adversarial: near misses of every entry, codes after every break | >= 0.5 GB/s | $hostile GB/s (naive, one strstr per entry: $naive_hostile, memmem: $memmem_hostile) | $(verdict "$hostile" 0.5) |"
+  echo "| Scan with line cutting, session / listing: AVX2 passes (used where the processor has AVX2) and portable passes (used elsewhere; no target) | - | AVX2 $wide_lf / $wide_listing GB/s, portable $portable_lf / $portable_listing GB/s | info |"
   echo "| Scan floor: one memchr pass over every byte, session / listing (no target) | - | $floor_lf / $floor_listing GB/s | info |"
   awk -F'|' '{ printf "| %s | %s | %s | %s |\n", $1, $2, $3, $4 }' "$out/process.txt"
   echo "| veskar.exe, static and stripped (imports: $exe_dlls) | <= 64 KiB | $exe_bytes bytes | $exe_verdict |"
@@ -102,7 +105,10 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo "- Relay: bench_client, as \`ftp\` in a PATH directory of the harness's own, writes 1 GiB"
   echo "  of listing lines in 64 KiB writes; veskar relays it to /dev/null, against the same"
   echo "  client piped into plain_relay (read 4096, write, again) to /dev/null, and into"
-  echo "  echo_relay (veskar's own read loop, pump_pipes, with an echo and no scan); 7 rounds."
+  echo "  echo_relay (veskar's own read loop, pump_pipes, with an echo and no scan); 11 rounds."
+  echo "  Each round runs the three one after another; the ratio is the median of the rounds'"
+  echo "  ratios, since this machine's speed moves between runs far more than between"
+  echo "  neighbours."
   echo "- Start-up: veskar with a client that exits at once against \`timeout 10\` with the same"
   echo "  client, 300 pairs after 5 warm-up pairs, from spawn to reaped."
   echo "- Idle: three veskar runs at once, each client sleeping 5 s; user + system time of"

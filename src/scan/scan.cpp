@@ -37,7 +37,8 @@ enum {
   window_span = sample_step + gram_size - 1,
   filter_bits = 15,  // a 32 KiB filter: the sampled grams of text rarely hit it
   lookup_bits = 11,
-  // Reply lines a piece can hold: each takes a break, a code and a space.
+  // Reply lines a piece of piece_size bytes can hold: each takes a break, a code and
+  // a space.
   max_replies = piece_size / 5 + 2,
 };
 
@@ -307,10 +308,12 @@ void report_reply(const char* text, size_t length, size_t start) {
 }
 
 // The reply lines the block pass found, by where their codes start; reported after
-// the known messages.
+// the known messages. A piece of piece_size bytes fits; past that (a longer chunk from
+// a caller), the rest is searched again when the list has been reported.
 struct reply_list {
   size_t count;
-  uint16_t start[max_replies];
+  size_t start[max_replies];
+  size_t resume;  // the break before the first reply not in the list, or SIZE_MAX
 };
 
 // Looks at text[i], which the block pass marked: the line break before a reply line,
@@ -318,8 +321,12 @@ struct reply_list {
 void check_mark(const char* text, size_t length, size_t searched, size_t i, reply_list* replies,
                 uint64_t found[2]) {
   if (i + 5 <= length && is_break(static_cast<unsigned char>(text[i])) &&
-      opens_reply(text + i + 1))
-    replies->start[replies->count++] = static_cast<uint16_t>(i + 1);
+      opens_reply(text + i + 1)) {
+    if (replies->count < max_replies)
+      replies->start[replies->count++] = i + 1;
+    else if (replies->resume == SIZE_MAX)
+      replies->resume = i;
+  }
   for (size_t a = 0; a < search_index.anchor_count; ++a) {
     const char* anchor = search_index.anchor[a];
     size_t p = search_index.anchor_pattern[a], offset = search_index.anchor_offset[a];
@@ -496,6 +503,7 @@ int scan_piece(const char* text, size_t length, char before) {
   uint64_t found[2] = {0, 0};
   reply_list replies;
   replies.count = 0;
+  replies.resume = SIZE_MAX;
   if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
     replies.start[replies.count++] = 0;
   size_t done = joint_pass != nullptr ? joint_pass(text, length, &replies, found) : 0;
@@ -515,6 +523,9 @@ int scan_piece(const char* text, size_t length, char before) {
     }
   }
   for (size_t r = 0; r < replies.count; ++r) report_reply(text, length, replies.start[r]);
+  for (size_t i = replies.resume; i < length && length - i >= 5; ++i)
+    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+      report_reply(text, length, i + 1);
   return exit_status;
 }
 

@@ -23,7 +23,8 @@ enum { signature_count = 79, signature_slot = 60, piece_size = 4096, max_signatu
 extern const char error_signatures[signature_count][signature_slot];
 
 // Further failure messages of this system's client, searched after error_signatures
-// in the same pass. Each holds at least 7 characters; with error_signatures at most
+// in the same pass. Each holds at least 11 characters (the search keeps room for just
+// the two shorter texts of error_signatures); with error_signatures at most
 // max_signatures in all.
 extern const char* const client_signatures[];
 extern const size_t client_signature_count;

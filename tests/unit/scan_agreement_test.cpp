@@ -218,6 +218,19 @@ TEST_P(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
   expect_agreement(pieces, "zero bytes around entries");
 }
 
+// A piece full of reply lines, and chunks longer than any read, which a caller of
+// scan_chunk may still pass: every reply is reported, in place.
+TEST_P(ScannerAgreesWithThePlainModel, OnPiecesFullOfReplies) {
+  std::string dense;
+  while (dense.size() + 5 <= 4096) dense += "\n550 ";
+  std::string longer;
+  while (longer.size() < 5000) longer += "\n550 ";
+  std::string wide(70000, 'x');
+  wide.replace(66000, 8, "\n550 aa\n");
+  wide.replace(100, 13, "Login failed.");
+  expect_agreement({dense, dense + "\n5", longer, wide}, "pieces full of replies");
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryWidth, ScannerAgreesWithThePlainModel, ::testing::Values(0, 1));
 
 }  // namespace
