@@ -1,7 +1,8 @@
 // The client the benchmark harness runs as `ftp`. One action per argument, in order:
 //   x           exit at once
 //   s:MS        sleep MS milliseconds, writing nothing
-//   F:N         write N bytes of directory listing to stdout, 64 KiB a write
+//   F:N[:W]     write N bytes of directory listing to stdout, W bytes a write (at most
+//               128 KiB; 64 KiB when not given)
 //   P:N         N times: wait for one byte on stdin, write the monotonic clock (ns, 8
 //               bytes) to descriptor 3, then write the 5-byte prompt "ftp> " to stdout
 #include <stdint.h>
@@ -24,8 +25,8 @@ bool write_all(int fd, const char* bytes, size_t length) {
 }
 
 // Listing lines like a server sends for LIST: digits and names, no failure sign.
-void flood(uint64_t total) {
-  static char block[64 * 1024];
+void flood(uint64_t total, size_t write_size) {
+  static char block[128 * 1024];
   size_t filled = 0;
   for (unsigned n = 0; filled < sizeof block; ++n) {
     char line[128];
@@ -38,7 +39,7 @@ void flood(uint64_t total) {
     filled += take;
   }
   while (total > 0) {
-    size_t piece = total < sizeof block ? static_cast<size_t>(total) : sizeof block;
+    size_t piece = total < write_size ? static_cast<size_t>(total) : write_size;
     if (!write_all(1, block, piece)) return;
     total -= piece;
   }
@@ -72,7 +73,14 @@ int main(int argc, char** argv) {
       while (nanosleep(&wait, &wait) != 0) {
       }
     } else if (strncmp(action, "F:", 2) == 0) {
-      flood(strtoull(action + 2, nullptr, 10));
+      char* end;
+      uint64_t total = strtoull(action + 2, &end, 10);
+      size_t write_size = *end == ':' ? strtoul(end + 1, nullptr, 10) : 64 * 1024;
+      if (write_size == 0 || write_size > 128 * 1024) {
+        fprintf(stderr, "bench client: bad write size in %s\n", action);
+        return 99;
+      }
+      flood(total, write_size);
     } else if (strncmp(action, "P:", 2) == 0) {
       prompts(atol(action + 2));
     } else {

@@ -27,7 +27,7 @@ echo "scanner (Google Benchmark, one core)..." >&2
 "$bin/scan_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Benchmark|-|.*_median)' >"$out/scan.txt"
 
-echo "whole process (relay 11 x 1 GiB, 300 start-ups, 5 s idle, 100 prompts)..." >&2
+echo "whole process (relay 11 + 2 x 7 x 1 GiB, 300 start-ups, 5 s idle, 100 prompts)..." >&2
 "$bin/process_bench" build/bench/veskar "$bin/bench_client" "$bin/plain_relay" "$bin/echo_relay" \
   >"$out/process.txt" || true
 
@@ -108,7 +108,9 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo "  echo_relay (veskar's own read loop, pump_pipes, with an echo and no scan); 11 rounds."
   echo "  Each round runs the three one after another; the ratio is the median of the rounds'"
   echo "  ratios, since this machine's speed moves between runs far more than between"
-  echo "  neighbours."
+  echo "  neighbours. The two rows after it do the same (7 rounds, no echo_relay) with the"
+  echo "  client writing 8 KiB and 128 KiB a write, as inetutils-ftp and tnftp write a"
+  echo "  download to stdout (seen with strace)."
   echo "- Start-up: veskar with a client that exits at once against \`timeout 10\` with the same"
   echo "  client, 300 pairs after 5 warm-up pairs, from spawn to reaped."
   echo "- Idle: three veskar runs at once, each client sleeping 5 s; user + system time of"
