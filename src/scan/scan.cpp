@@ -94,12 +94,19 @@ unsigned commonness(unsigned char c) {
 // Words that fill listings and transfer messages: a gram inside one would send whole
 // listings to the check behind the filter.
 const char common_words[] = " file ftp the and ing ";
+// The commonest pairs of letters in English text: an anchor on one of them would be
+// checked many times in every page of prose.
+const char common_pairs[] = "th he in er an re on at en nd ti es or te of ed is it al ar st to nt "
+                            "ng se ha as ou io le ve co me de hi ri ro ic ne ea ra ce li ch ll be";
 
 unsigned gram_score(const char* gram, size_t size) {
   unsigned score = 0;
   for (size_t b = 0; b < size; ++b) score += commonness(static_cast<unsigned char>(gram[b]));
   for (const char* w = common_words; w[size - 1] != '\0'; ++w)
     if (memcmp(w, gram, size) == 0) return score + 16;
+  if (size == 2)
+    for (size_t k = 0; k + 2 < sizeof common_pairs; k += 3)
+      if (memcmp(common_pairs + k, gram, 2) == 0) return score + 16;
   return score;
 }
 
@@ -112,6 +119,33 @@ size_t rarest_gram(const char* pattern, size_t length, size_t size, size_t first
   for (size_t o = first; o + size <= length; o += stride) {
     unsigned score = gram_score(pattern + o, size);
     if (score < best_score) {
+      best_score = score;
+      best = o;
+    }
+  }
+  return best;
+}
+
+// Whether a pair's first byte can share the joint pass's table of first bytes (indexed by
+// their low four bits) with the line breaks and the anchors chosen so far.
+bool fits_first_table(char first) {
+  unsigned char c = static_cast<unsigned char>(first);
+  if (c >= 0x80 || (c & 15) == ('\n' & 15) || (c & 15) == ('\r' & 15)) return false;
+  for (size_t a = 0; a < search_index.anchor_count; ++a) {
+    unsigned char other = static_cast<unsigned char>(search_index.anchor[a][0]);
+    if ((other & 15) == (c & 15) && other != c) return false;
+  }
+  return true;
+}
+
+// The anchor of a short pattern: its rarest pair of bytes among those that fit the
+// table, else its rarest (and the joint pass then stands aside).
+size_t anchor_offset(const char* pattern, size_t length) {
+  size_t best = rarest_gram(pattern, length, 2, 0, 1);
+  unsigned best_score = ~0u;
+  for (size_t o = 0; o + 2 <= length; ++o) {
+    unsigned score = gram_score(pattern + o, 2);
+    if (fits_first_table(pattern[o]) && score < best_score) {
       best_score = score;
       best = o;
     }
@@ -171,9 +205,9 @@ void build_index() {
     if (search_index.first_of_text[p] != p) continue;
     if (length < window_span) {
       // Never more than max_anchors: the tables are fixed, and a test holds them to it.
+      size_t offset = anchor_offset(text, length);  // before this one counts
       size_t a = search_index.anchor_count;
       if (a < max_anchors) ++search_index.anchor_count;
-      size_t offset = rarest_gram(text, length, 2, 0, 1);
       memcpy(search_index.anchor[a], text + offset, 2);
       search_index.anchor_pattern[a] = static_cast<uint8_t>(p);
       search_index.anchor_offset[a] = static_cast<uint8_t>(offset);
@@ -400,9 +434,17 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
   char a0, b0, a1, b1;
   anchor_bytes(0, &a0, &b0);
   anchor_bytes(1, &a1, &b1);
-  const __m256i first0 = _mm256_set1_epi8(a0), second0 = _mm256_set1_epi8(b0);
-  const __m256i first1 = _mm256_set1_epi8(a1), second1 = _mm256_set1_epi8(b1);
-  const __m256i line_feed = _mm256_set1_epi8('\n'), carriage_return = _mm256_set1_epi8('\r');
+  // Line breaks and the anchors' first bytes, each at its own low four bits; 0x80 in the
+  // other places matches no byte (a byte from 0x80 up looks up 0).
+  char table[16];
+  memset(table, 0x80, sizeof table);
+  table['\n' & 15] = '\n';
+  table['\r' & 15] = '\r';
+  table[a0 & 15] = a0;
+  table[a1 & 15] = a1;
+  const __m256i firsts =
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
+  const __m256i second0 = _mm256_set1_epi8(b0), second1 = _mm256_set1_epi8(b1);
   const __m256i zero = _mm256_setzero_si256();
   // A digit from 4 to 9 is, moved by `bias`, a signed byte below `digit_limit`.
   const __m256i bias = _mm256_set1_epi8(static_cast<char>(-128 - '4'));
@@ -412,17 +454,16 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
     const char* block = text + i;
     __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
     __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 1));
-    __m256i breaks =
-        _mm256_or_si256(_mm256_cmpeq_epi8(at, line_feed), _mm256_cmpeq_epi8(at, carriage_return));
-    __m256i error_digit = _mm256_cmpgt_epi8(digit_limit, _mm256_add_epi8(next, bias));
-    __m256i anchors = _mm256_or_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi8(at, first0), _mm256_cmpeq_epi8(next, second0)),
-        _mm256_and_si256(_mm256_cmpeq_epi8(at, first1), _mm256_cmpeq_epi8(next, second1)));
-    // Zero bytes are marked too, so that one test covers the rare cases. The space
-    // after a code is left to check_mark here: codes after breaks are rare enough.
+    // A break or an anchor's first byte, then a digit from 4 to 9 or an anchor's second
+    // byte. The crossed pairs it also marks are rare, and check_mark sorts them out, as
+    // it checks the space after a code.
+    __m256i first = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(firsts, at), at);
+    __m256i second = _mm256_or_si256(
+        _mm256_cmpgt_epi8(digit_limit, _mm256_add_epi8(next, bias)),
+        _mm256_or_si256(_mm256_cmpeq_epi8(next, second0), _mm256_cmpeq_epi8(next, second1)));
+    // Zero bytes are marked too, so that one test covers the rare cases.
     __m256i zeros = _mm256_cmpeq_epi8(at, zero);
-    __m256i marks =
-        _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(breaks, error_digit), anchors), zeros);
+    __m256i marks = _mm256_or_si256(_mm256_and_si256(first, second), zeros);
     unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(marks));
     if (bits != 0) {
       if (_mm256_movemask_epi8(zeros) != 0) break;
@@ -447,7 +488,14 @@ joint_pass_function joint_pass = nullptr;
 void choose_joint_pass(int widest) {
   joint_pass = nullptr;
 #if defined(VESKAR_JOINT_PASSES)
-  if (widest >= 1 && __builtin_cpu_supports("avx2")) joint_pass = joint_pass_avx2;
+  bool anchors_fit = true;
+  for (size_t a = 0; a < search_index.anchor_count && anchors_fit; ++a) {
+    char first = search_index.anchor[a][0];
+    --search_index.anchor_count;  // each is checked against the others only
+    anchors_fit = fits_first_table(first);
+    ++search_index.anchor_count;
+  }
+  if (widest >= 1 && anchors_fit && __builtin_cpu_supports("avx2")) joint_pass = joint_pass_avx2;
 #endif
   (void)widest;
 }
