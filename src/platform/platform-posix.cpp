@@ -191,7 +191,7 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
     bool idle = !ready[0] && !ready[1];
     // While one stream streams, the other is looked at every few reads all the same,
     // so that it waits at most about one pipe's worth of the first.
-    if (idle || reads_since_poll >= 16) {
+    if (idle || reads_since_poll >= burst_reads) {
       reads_since_poll = 0;
       // No timeout when both are drained: an idle client costs nothing until one of
       // its pipes moves.

@@ -141,11 +141,11 @@ bool fits_first_table(char first) {
 // The anchor of a short pattern: its rarest pair of bytes among those that fit the
 // table, else its rarest (and the joint pass then stands aside).
 size_t anchor_offset(const char* pattern, size_t length) {
-  size_t best = rarest_gram(pattern, length, 2, 0, 1);
+  size_t best = 0;
   unsigned best_score = ~0u;
   for (size_t o = 0; o + 2 <= length; ++o) {
-    unsigned score = gram_score(pattern + o, 2);
-    if (fits_first_table(pattern[o]) && score < best_score) {
+    unsigned score = gram_score(pattern + o, 2) + (fits_first_table(pattern[o]) ? 0 : 1000);
+    if (score < best_score) {
       best_score = score;
       best = o;
     }
@@ -159,17 +159,22 @@ size_t anchor_offset(const char* pattern, size_t length) {
 uint32_t quiet_multiplier(const uint32_t* grams, size_t count) {
   static const uint32_t multipliers[] = {2654435761u, 2246822519u, 3266489917u, 668265263u,
                                          374761393u,  2869860233u, 3432918353u, 461845907u};
+  // The grams of common_words that no candidate has: these must miss.
+  uint32_t quiet[sizeof common_words];
+  size_t quiet_count = 0;
+  for (const char* w = common_words; w[gram_size - 1] != '\0'; ++w) {
+    uint32_t gram = load_gram(w);
+    bool candidate = false;
+    for (size_t c = 0; c < count && !candidate; ++c) candidate = grams[c] == gram;
+    if (!candidate) quiet[quiet_count++] = gram;
+  }
   uint32_t best = multipliers[0];
   size_t best_hits = ~size_t{0};
   for (uint32_t multiplier : multipliers) {
     for (size_t c = 0; c < count; ++c) search_index.filter[gram_hash(grams[c], multiplier)] = 1;
     size_t hits = 0;
-    for (const char* w = common_words; w[gram_size - 1] != '\0'; ++w) {
-      uint32_t gram = load_gram(w);
-      bool candidate = false;
-      for (size_t c = 0; c < count && !candidate; ++c) candidate = grams[c] == gram;
-      if (!candidate && search_index.filter[gram_hash(gram, multiplier)] != 0) ++hits;
-    }
+    for (size_t q = 0; q < quiet_count; ++q)
+      hits += search_index.filter[gram_hash(quiet[q], multiplier)];
     memset(search_index.filter, 0, sizeof search_index.filter);
     if (hits < best_hits) {
       best = multiplier;
@@ -179,6 +184,8 @@ uint32_t quiet_multiplier(const uint32_t* grams, size_t count) {
   }
   return best;
 }
+
+void choose_joint_pass(int widest);
 
 void build_index() {
   size_t count = 0;
@@ -251,6 +258,7 @@ void build_index() {
     search_index.candidate_offset[at] = offset[c];
   }
   search_index.built = true;
+  choose_joint_pass(1);
 }
 
 bool is_found(const uint64_t found[2], size_t p) { return (found[p / 64] >> (p % 64) & 1) != 0; }
@@ -274,15 +282,18 @@ void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t h
 
 unsigned probe(const char* at) { return in_filter(gram_hash(load_gram(at))); }
 
-// Verifies the grams at text[q], text[q + sample_step], ... that the filter lets
-// through. Out of line: the loops that probe keep nothing for it.
+// Probes the gram at text[q] and verifies it if the filter lets it through.
+void probe_and_verify(const char* text, size_t length, size_t q, uint64_t found[2]) {
+  uint32_t gram = load_gram(text + q);
+  uint32_t hash = gram_hash(gram);
+  if (in_filter(hash)) verify(text, length, q, gram, hash, found);
+}
+
+// probe_and_verify at text[q], text[q + sample_step], ... Out of line: the loops that
+// probe keep nothing for it.
 __attribute__((noinline)) void verify_four(const char* text, size_t length, size_t q,
                                            uint64_t found[2]) {
-  for (size_t k = 0; k < 4; ++k, q += sample_step) {
-    uint32_t gram = load_gram(text + q);
-    uint32_t hash = gram_hash(gram);
-    if (in_filter(hash)) verify(text, length, q, gram, hash, found);
-  }
+  for (size_t k = 0; k < 4; ++k) probe_and_verify(text, length, q + k * sample_step, found);
 }
 
 // The four probes at text[q], text[q + sample_step], ... with one branch: nearly every
@@ -299,11 +310,7 @@ inline void probe_four(const char* text, size_t length, size_t q, uint64_t found
 void find_patterns(const char* text, size_t from, size_t length, uint64_t found[2]) {
   size_t q = from;
   for (; q + 4 * sample_step <= length; q += 4 * sample_step) probe_four(text, length, q, found);
-  for (; q + gram_size <= length; q += sample_step) {
-    uint32_t gram = load_gram(text + q);
-    uint32_t hash = gram_hash(gram);
-    if (in_filter(hash)) verify(text, length, q, gram, hash, found);
-  }
+  for (; q + gram_size <= length; q += sample_step) probe_and_verify(text, length, q, found);
 }
 
 void write_line(const char* format, const char* text) {
@@ -488,13 +495,10 @@ joint_pass_function joint_pass = nullptr;
 void choose_joint_pass(int widest) {
   joint_pass = nullptr;
 #if defined(VESKAR_JOINT_PASSES)
+  // Anchors that cannot share the joint pass's table leave the portable passes to it.
   bool anchors_fit = true;
-  for (size_t a = 0; a < search_index.anchor_count && anchors_fit; ++a) {
-    char first = search_index.anchor[a][0];
-    --search_index.anchor_count;  // each is checked against the others only
-    anchors_fit = fits_first_table(first);
-    ++search_index.anchor_count;
-  }
+  for (size_t a = 0; a < search_index.anchor_count; ++a)
+    anchors_fit = anchors_fit && fits_first_table(search_index.anchor[a][0]);
   if (widest >= 1 && anchors_fit && __builtin_cpu_supports("avx2")) joint_pass = joint_pass_avx2;
 #endif
   (void)widest;
@@ -544,10 +548,7 @@ void limit_scan_passes(int widest) {
 }
 
 int scan_piece(const char* text, size_t length, char before) {
-  if (!search_index.built) {
-    build_index();
-    choose_joint_pass(1);
-  }
+  if (!search_index.built) build_index();
   uint64_t found[2] = {0, 0};
   reply_list replies;
   replies.count = 0;
