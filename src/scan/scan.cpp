@@ -542,6 +542,12 @@ void scan_held(line_cutter* cutter) {
 
 }  // namespace
 
+void report_sign(const char* text, run_status status) {
+  write_line(report_banner, "");
+  write_line(report_text_format, text);
+  record(status);
+}
+
 void limit_scan_passes(int widest) {
   if (!search_index.built) build_index();
   choose_joint_pass(widest);
@@ -566,9 +572,7 @@ int scan_piece(const char* text, size_t length, char before) {
   if ((found[0] | found[1]) != 0) {
     for (size_t p = 0; p < search_index.pattern_count; ++p) {
       if (!is_found(found, search_index.first_of_text[p])) continue;
-      write_line(report_banner, "");
-      write_line(report_text_format, search_index.text[p]);
-      record(status_known_message);
+      report_sign(search_index.text[p], status_known_message);
     }
   }
   for (size_t r = 0; r < replies.count; ++r) report_reply(text, length, replies.start[r]);

@@ -10,6 +10,7 @@ enum run_status {
   status_setup_failed = 1,   // the client could not be set up or started
   status_known_message = 2,  // the first sign was one of the known failure messages
   status_error_reply = 3,    // the first sign was an FTP error reply line
+  status_stalled = 4,        // the client was stopped for inactivity
 };
 
 // The run's status: status_no_sign until the first failure sign, then the kind of that
@@ -28,6 +29,10 @@ extern const char error_signatures[signature_count][signature_slot];
 // max_signatures in all.
 extern const char* const client_signatures[];
 extern const size_t client_signature_count;
+
+// Writes an error report whose text is `text` and records `status` if this is the
+// run's first sign. For signs that are no client output, such as a stalled client.
+void report_sign(const char* text, run_status status);
 
 // Scans one chunk of client output by itself: reports every known message it holds
 // (each at most once, in table order), then every reply line with a code from 400 to
