@@ -540,6 +540,66 @@ void scan_held(line_cutter* cutter) {
   cutter->held_length = 0;
 }
 
+// What one search of a text found: the patterns it holds, where its reply lines start,
+// and where the text that patterns may lie in ends (its first zero byte, or its end).
+struct sign_finds {
+  uint64_t found[2];
+  reply_list replies;
+  size_t searched;
+};
+
+// Searches text[0, length), whose stream byte before it was `before`, for every sign.
+void find_signs(const char* text, size_t length, char before, sign_finds* finds) {
+  finds->found[0] = finds->found[1] = 0;
+  reply_list* replies = &finds->replies;
+  replies->count = 0;
+  replies->resume = SIZE_MAX;
+  if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
+    replies->start[replies->count++] = 0;
+  size_t done = joint_pass != nullptr ? joint_pass(text, length, replies, finds->found) : 0;
+  // Each entry is searched as a C string: a zero byte ends the text it can lie in.
+  const void* zero = memchr(text + done, '\0', length - done);
+  finds->searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
+  find_patterns(text, done, finds->searched, finds->found);
+  for (size_t i = block_pass(text, done, length, finds->searched, replies, finds->found);
+       i < length; ++i)
+    check_mark(text, length, finds->searched, i, replies, finds->found);
+}
+
+bool holds(const char* text, size_t length, const char* pattern, size_t size) {
+  for (size_t i = 0; i + size <= length; ++i)
+    if (text[i] == pattern[0] && memcmp(text + i, pattern, size) == 0) return true;
+  return false;
+}
+
+// Whether a found pattern counts in its line. A reply line is a sign of its own, and
+// servers put the C library's words in their replies ("550 x: No such file or
+// directory"): the client's own messages count only before the line's first reply.
+bool counts_in_line(const char* text, const sign_finds* finds, size_t p) {
+  if (p < signature_count || finds->replies.count == 0) return true;
+  size_t reply = finds->replies.start[0];
+  size_t end = reply < finds->searched ? reply : finds->searched;
+  return holds(text, end, search_index.text[p], search_index.length[p]);
+}
+
+// Reports the signs of text[0, length), a single line: its known messages in table
+// order, then its reply lines. Also right for several lines that hold reply lines
+// alone, in the order of the text.
+void report_signs(const char* text, size_t length, const sign_finds* finds) {
+  if ((finds->found[0] | finds->found[1]) != 0) {
+    for (size_t p = 0; p < search_index.pattern_count; ++p) {
+      if (!is_found(finds->found, search_index.first_of_text[p])) continue;
+      if (!counts_in_line(text, finds, search_index.first_of_text[p])) continue;
+      report_sign(search_index.text[p], status_known_message);
+    }
+  }
+  const reply_list& replies = finds->replies;
+  for (size_t r = 0; r < replies.count; ++r) report_reply(text, length, replies.start[r]);
+  for (size_t i = replies.resume; i < length && length - i >= 5; ++i)
+    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+      report_reply(text, length, i + 1);
+}
+
 }  // namespace
 
 void report_sign(const char* text, run_status status) {
@@ -555,30 +615,27 @@ void limit_scan_passes(int widest) {
 
 int scan_piece(const char* text, size_t length, char before) {
   if (!search_index.built) build_index();
-  uint64_t found[2] = {0, 0};
-  reply_list replies;
-  replies.count = 0;
-  replies.resume = SIZE_MAX;
-  if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
-    replies.start[replies.count++] = 0;
-  size_t done = joint_pass != nullptr ? joint_pass(text, length, &replies, found) : 0;
-  // Each entry is searched as a C string: a zero byte ends the text it can lie in.
-  const void* zero = memchr(text + done, '\0', length - done);
-  size_t searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
-  find_patterns(text, done, searched, found);
-  for (size_t i = block_pass(text, done, length, searched, &replies, found); i < length; ++i)
-    check_mark(text, length, searched, i, &replies, found);
-
-  if ((found[0] | found[1]) != 0) {
-    for (size_t p = 0; p < search_index.pattern_count; ++p) {
-      if (!is_found(found, search_index.first_of_text[p])) continue;
-      report_sign(search_index.text[p], status_known_message);
-    }
+  // One search of the whole piece; nearly always it finds no known message, and its
+  // reply lines, if any, are then its signs in line order.
+  static sign_finds finds;
+  find_signs(text, length, before, &finds);
+  bool messages = (finds.found[0] | finds.found[1]) != 0;
+  const char* feed = static_cast<const char*>(memchr(text, '\n', length));
+  bool one_line = feed == nullptr || feed == text + length - 1;
+  if (one_line || (!messages && finds.searched == length)) {
+    report_signs(text, length, &finds);
+    return exit_status;
   }
-  for (size_t r = 0; r < replies.count; ++r) report_reply(text, length, replies.start[r]);
-  for (size_t i = replies.resume; i < length && length - i >= 5; ++i)
-    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
-      report_reply(text, length, i + 1);
+  // Several lines, with a known message or a zero byte among them: each line is
+  // searched and reported by itself, so that the reports follow the lines and a line's
+  // zero byte hides nothing in the next.
+  for (size_t start = 0; start < length;) {
+    const char* end = static_cast<const char*>(memchr(text + start, '\n', length - start));
+    size_t size = end == nullptr ? length - start : static_cast<size_t>(end - text) + 1 - start;
+    find_signs(text + start, size, start == 0 ? before : '\n', &finds);
+    report_signs(text + start, size, &finds);
+    start += size;
+  }
   return exit_status;
 }
 

@@ -1,9 +1,11 @@
 // The scanner's search is built for speed: a sampled gram filter and block-wise line
 // break search. These tests hold it to a plain model, which tries every table entry by
-// itself and every position, on the fuzz corpus, on recorded sessions and on pieces
-// built to sit on the edges of the fast search (alignments, block ends, piece ends).
+// itself and every position, line by line, on the fuzz corpus, on recorded sessions and
+// on pieces built to sit on the edges of the fast search (alignments, block ends, piece
+// ends). And a stream's reports must not depend on how its reads fall.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -13,42 +15,12 @@
 #include <vector>
 
 #include "report_capture.h"
+#include "scan_model.h"
 #include "scan/scan.h"
 
 namespace {
 
-std::vector<std::string> table() {
-  std::vector<std::string> entries(error_signatures, error_signatures + signature_count);
-  for (size_t i = 0; i < client_signature_count; ++i) entries.push_back(client_signatures[i]);
-  return entries;
-}
-
-bool error_code_at(const std::string& s, size_t i) {
-  auto digit = [](char c, char low) { return c >= low && c <= '9'; };
-  return (s[i] == '\n' || s[i] == '\r') && digit(s[i + 1], '4') && digit(s[i + 2], '0') &&
-         digit(s[i + 3], '0') && s[i + 4] == ' ';
-}
-
-// What a scan of `piece`, preceded by `before`, must write; updates *status likewise.
-std::string plain_model(const std::string& piece, char before, int* status) {
-  std::string out;
-  const std::string text = piece.substr(0, piece.find('\0'));
-  for (const std::string& entry : table()) {
-    if (text.find(entry) == std::string::npos) continue;
-    out += report(entry);
-    if (*status == 0) *status = 2;
-  }
-  const std::string s = before + piece;
-  for (size_t i = 0; i + 5 <= s.size(); ++i) {
-    if (!error_code_at(s, i)) continue;
-    out += banner_only();
-    size_t end = s.find_first_of(std::string("\n\0", 2), i + 1);
-    if (end != std::string::npos && s[end] == '\n')
-      out += ("Error text: " + s.substr(i + 1, end - i - 1) + "\n").substr(0, 1023);
-    if (*status == 0) *status = 3;
-  }
-  return out;
-}
+std::vector<std::string> table() { return all_patterns(); }
 
 // Scans `pieces` in order, each after the last byte of the one before, and checks the
 // reports and the status against the model.
@@ -59,7 +31,7 @@ void expect_agreement(const std::vector<std::string>& pieces, const std::string&
   begin_capture();
   int status = 0;
   for (const std::string& piece : pieces) {
-    expected += plain_model(piece, before, &model_status);
+    expected += model_scan(piece, before, &model_status);
     status = scan_piece(piece.data(), piece.size(), before);
     if (!piece.empty()) before = piece.back();
   }
@@ -103,6 +75,42 @@ std::string read_file(const std::filesystem::path& path) {
   return bytes.str();
 }
 
+// Feeds `stream` through a line cutter in reads of the given sizes, in turn.
+std::string scan_stream_in_reads(const std::string& stream, const std::vector<size_t>& sizes,
+                                 int* status) {
+  static line_cutter cutter;
+  begin_capture();
+  start_lines(&cutter);
+  for (size_t at = 0, r = 0; at < stream.size(); ++r) {
+    size_t size = std::min(sizes[r % sizes.size()], stream.size() - at);
+    scan_lines(&cutter, stream.data() + at, size);
+    at += size;
+  }
+  finish_lines(&cutter);
+  *status = exit_status;
+  return end_capture();
+}
+
+// The contract: one stream, every way of cutting it into reads, the same reports in
+// the same order and the same status, those of the plain model.
+void expect_same_for_every_cut(const std::string& stream, const std::string& what) {
+  int model_status = 0;
+  const std::string expected = model_stream(stream, &model_status);
+  std::mt19937 random(static_cast<unsigned>(stream.size()));
+  std::vector<std::vector<size_t>> cuts = {{4096}, {1}, {5}, {67}, {1000}, {4095, 2}, {3, 4096}};
+  for (int k = 0; k < 4; ++k) {
+    std::vector<size_t> sizes;
+    for (int r = 0; r < 50; ++r) sizes.push_back(1 + random() % (random() % 2 ? 40 : 4096));
+    cuts.push_back(sizes);
+  }
+  for (const std::vector<size_t>& sizes : cuts) {
+    int status = -1;
+    std::string got = scan_stream_in_reads(stream, sizes, &status);
+    ASSERT_TRUE(got == expected) << what << ", reads of " << sizes[0] << " bytes first";
+    ASSERT_EQ(status, model_status) << what;
+  }
+}
+
 void expect_agreement_on_files(const std::filesystem::path& directory, size_t minimum) {
   ASSERT_TRUE(std::filesystem::is_directory(directory)) << directory;
   size_t files = 0;
@@ -115,6 +123,8 @@ void expect_agreement_on_files(const std::filesystem::path& directory, size_t mi
     for (char c : stream) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     for (const auto& pieces : cuts_of(crlf))
       expect_agreement(pieces, file.path().string() + " (CR LF)");
+    expect_same_for_every_cut(stream, file.path().string());
+    expect_same_for_every_cut(crlf, file.path().string() + " (CR LF)");
   }
   EXPECT_GE(files, minimum) << directory;
 }

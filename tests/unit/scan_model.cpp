@@ -1,0 +1,95 @@
+#include "scan_model.h"
+
+#include "scan/scan.h"
+
+namespace {
+
+const std::string banner = "*************** Error Found ***************\n";
+
+bool is_break(char c) { return c == '\n' || c == '\r'; }
+
+bool opens_reply(const std::string& line, size_t p) {
+  auto digit = [](char c, char low) { return c >= low && c <= '9'; };
+  return p + 4 <= line.size() && digit(line[p], '4') && digit(line[p + 1], '0') &&
+         digit(line[p + 2], '0') && line[p + 3] == ' ';
+}
+
+size_t pair_at(const std::string& s, size_t i) {
+  return static_cast<unsigned char>(s[i]) << 8 | static_cast<unsigned char>(s[i + 1]);
+}
+
+void move_status(int* status, int kind) {
+  if (*status == 0) *status = kind;
+}
+
+// The reports of one line (with its line feed, if it has one) after the byte `before`.
+std::string model_line(const std::string& line, char before, int* status) {
+  std::vector<size_t> replies;
+  for (size_t p = 0; p < line.size(); ++p)
+    if (is_break(p == 0 ? before : line[p - 1]) && opens_reply(line, p)) replies.push_back(p);
+  const std::string text = line.substr(0, line.find('\0'));
+  const std::string before_replies = replies.empty() ? text : text.substr(0, replies[0]);
+
+  // Only a time saver, for the fuzzer: an entry can stand in the line only if its
+  // first two bytes do.
+  static const std::vector<std::string> patterns = all_patterns();
+  static bool pairs[1 << 16];
+  for (size_t i = 0; i + 1 < text.size(); ++i) pairs[pair_at(text, i)] = true;
+  std::string out;
+  for (size_t k = 0; k < patterns.size(); ++k) {
+    const std::string& where = k < signature_count ? text : before_replies;
+    if (!pairs[pair_at(patterns[k], 0)] || where.find(patterns[k]) == std::string::npos) continue;
+    out += banner + "Error text: " + patterns[k] + "\n";
+    move_status(status, status_known_message);
+  }
+  for (size_t i = 0; i + 1 < text.size(); ++i) pairs[pair_at(text, i)] = false;
+  for (size_t p : replies) {
+    out += banner;
+    size_t end = line.find_first_of(std::string("\n\0", 2), p);
+    if (end != std::string::npos && line[end] == '\n')
+      out += ("Error text: " + line.substr(p, end - p) + "\n").substr(0, 1023);
+    move_status(status, status_error_reply);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> all_patterns() {
+  std::vector<std::string> patterns(error_signatures, error_signatures + signature_count);
+  for (size_t i = 0; i < client_signature_count; ++i) patterns.push_back(client_signatures[i]);
+  return patterns;
+}
+
+std::string model_scan(const std::string& piece, char before, int* status) {
+  std::string out;
+  for (size_t at = 0; at < piece.size();) {
+    size_t end = piece.find('\n', at);
+    end = end == std::string::npos ? piece.size() : end + 1;
+    out += model_line(piece.substr(at, end - at), at == 0 ? before : '\n', status);
+    at = end;
+  }
+  return out;
+}
+
+std::vector<std::string> model_pieces(const std::string& stream) {
+  std::vector<std::string> pieces;
+  for (size_t at = 0; at < stream.size();) {
+    size_t end = stream.find('\n', at);
+    end = end == std::string::npos ? stream.size() : end + 1;
+    for (size_t from = at; from < end; from += piece_size)
+      pieces.push_back(stream.substr(from, std::min<size_t>(piece_size, end - from)));
+    at = end;
+  }
+  return pieces;
+}
+
+std::string model_stream(const std::string& stream, int* status) {
+  std::string out;
+  char before = '\n';  // a stream opens as if after a line feed
+  for (const std::string& piece : model_pieces(stream)) {
+    out += model_scan(piece, before, status);
+    before = piece.back();
+  }
+  return out;
+}
