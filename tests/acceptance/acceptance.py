@@ -31,42 +31,56 @@ WRAPPER = None  # set from the command line
 
 LOGIN = f"user {USER} {PASSWORD}\n"
 VERBOSE = "-n -v -p 127.0.0.1 {port}"
-OK, FAILED = (0,), (2, 3)
+OK, MESSAGE, REPLY = (0,), (2,), (3,)
+WRONG_PASSWORD = f"user {USER} wrong\nls\nquit\n"
+DROPPED = LOGIN + "cd dropped\npwd\nls\nquit\n"  # the real server hangs up on this cd
 
 # name, server, client arguments, session on stdin, statuses allowed, texts that must be
-# reported (each the start of some report's text). Servers: real = pyftpdlib, closed =
-# a port nobody listens on, others are fakes from servers.py. A [setting] in the name
-# runs the scenario in a private namespace or as another user, see setting_prefix.
+# reported (each the start of some report's text), and optionally ONLY: those texts are
+# all the reports. Servers: real = pyftpdlib, closed = a port nobody listens on, others
+# are fakes from servers.py. A [setting] in the name runs the scenario in a private
+# namespace or as another user, see setting_prefix.
+ONLY = True
 SCENARIOS = [
     ("success", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\nmkdir sub\ncd sub\n"
      "pwd\ncd ..\nget up.txt back.txt\nquit\n", OK, []),
-    ("wrong password", "real", VERBOSE, f"user {USER} wrong\nls\nquit\n", FAILED,
-     ["Login failed.", "Passive mode refused."]),
-    ("missing remote file", "real", VERBOSE, LOGIN + "get absent.txt out.txt\nquit\n", FAILED,
-     ["550 No such file or directory."]),
-    ("missing local file", "real", VERBOSE, LOGIN + "put absent.txt up.txt\nquit\n", FAILED,
-     ["No such file or directory"]),
-    ("cd to missing directory", "real", VERBOSE, LOGIN + "cd nowhere\nquit\n", FAILED,
-     ["550 No such file or directory."]),
-    ("invalid command", "real", VERBOSE, LOGIN + "frobnicate\nquit\n", FAILED, ["Invalid command"]),
-    ("refused connection", "closed", VERBOSE, "quit\n", FAILED, ["Connection refused"]),
-    ("421 at greeting", "greeting-421", VERBOSE, LOGIN + "ls\nquit\n", FAILED,
+    ("wrong password", "real", VERBOSE, WRONG_PASSWORD, REPLY,
+     ["530 Authentication failed.", "Login failed.", "Passive mode refused."]),
+    # A server's reply in the C library's words is one sign: the reply.
+    ("missing remote file", "real", VERBOSE, LOGIN + "get absent.txt out.txt\nquit\n", REPLY,
+     ["550 No such file or directory."], ONLY),
+    ("unreadable remote file", "real", VERBOSE, LOGIN + "get denied.txt out.txt\nquit\n", REPLY,
+     ["550 denied.txt: Permission denied"], ONLY),
+    ("missing local file", "real", VERBOSE, LOGIN + "put absent.txt up.txt\nquit\n", MESSAGE,
+     ["No such file or directory"], ONLY),
+    ("cd to missing directory", "real", VERBOSE, LOGIN + "cd nowhere\nquit\n", REPLY,
+     ["550 No such file or directory."], ONLY),
+    ("invalid command", "real", VERBOSE, LOGIN + "frobnicate\nquit\n", MESSAGE, ["Invalid command"]),
+    ("refused connection", "closed", VERBOSE, "quit\n", MESSAGE, ["Connection refused"]),
+    ("421 at greeting", "greeting-421", VERBOSE, LOGIN + "ls\nquit\n", REPLY,
      ["421 Too many users, come back later."]),
-    ("dropped mid-session", "drop", VERBOSE, LOGIN + "pwd\nls\nquit\n", FAILED,
+    ("dropped mid-session", "drop", VERBOSE, LOGIN + "pwd\nls\nquit\n", REPLY,
      ["421 Service not available, remote server has closed connection"]),
+    ("dropped by the real server", "real", VERBOSE, DROPPED, REPLY,
+     ["421 Closing the connection.", "Not connected."]),
     ("automatic login, wrong password", "real", "-v -p 127.0.0.1 {port}", f"{USER}\nwrong\nquit\n",
-     FAILED, ["ftp: Login failed"]),
+     REPLY, ["530 Authentication failed.", "ftp: Login failed"]),
     ("missing remote file without -v", "real", "-n -p 127.0.0.1 {port}",
-     LOGIN + "get absent.txt out.txt\nquit\n", FAILED, ["No such file or directory"]),
-    ("network unreachable [no network]", "closed", VERBOSE, "quit\n", FAILED,
+     LOGIN + "get absent.txt out.txt\nquit\n", MESSAGE, ["No such file or directory"]),
+    ("network unreachable [no network]", "closed", VERBOSE, "quit\n", MESSAGE,
      ["Network is unreachable"]),
-    ("unknown host [hosts from file]", "real", "-n -v -p no-such-host.invalid 21", "quit\n", FAILED,
+    ("unknown host [hosts from file]", "real", "-n -v -p no-such-host.invalid 21", "quit\n", MESSAGE,
      ["Name or service not known"]),
     ("no name server [no network, DNS only]", "real", "-n -v -p no-such-host.invalid 21", "quit\n",
-     FAILED, ["Temporary failure in name resolution"]),
+     MESSAGE, ["Temporary failure in name resolution"]),
     ("local file not writable [as nobody]", "real", VERBOSE, LOGIN + "put local.txt up.txt\n"
-     "get up.txt locked/copy.txt\nquit\n", FAILED, ["Permission denied"]),
+     "get up.txt locked/copy.txt\nquit\n", MESSAGE, ["Permission denied"]),
 ]
+
+# Sessions whose status must not change from run to run, however the client's writes
+# fall: each is run this many times with each client.
+REPEATED = [("wrong password", WRONG_PASSWORD), ("dropped by the real server", DROPPED)]
+REPEATS = 10
 
 
 def signature_entries():
@@ -182,7 +196,7 @@ class RealClients(unittest.TestCase):
         return result, cwd
 
     def check(self, client, scenario):
-        name, server, args, session, statuses, texts = scenario
+        name, server, args, session, statuses, texts, *only = scenario
         prefix = []
         setting = re.search(r"\[(.*)\]", name)
         if setting:
@@ -218,6 +232,8 @@ class RealClients(unittest.TestCase):
         for text in texts:
             self.assertTrue(any(r.startswith(text.encode()) for r in reports),
                             f"no report of {text!r}{detail}")
+        if only:
+            self.assertEqual(len(reports), len(texts), detail)
         if statuses == OK:
             self.assertEqual(reports, [], detail)
             printed = direct.stdout + direct.stderr
@@ -227,8 +243,20 @@ class RealClients(unittest.TestCase):
                 self.assertEqual(a.read(), b.read(), "downloaded file differs from uploaded")
 
 
+    def check_repeated(self, client, name, session):
+        """The same session, run again and again, ends with the same status each time."""
+        args = VERBOSE.format(port=self.port).split()
+        statuses = [self.run_session(client, [WRAPPER], args, session, [], f"run-{n}")[0].returncode
+                    for n in range(REPEATS)]
+        self.assertEqual(statuses, [REPLY[0]] * REPEATS, f"{name}: statuses of {REPEATS} runs")
+
+
 def add_tests():
     for client in CLIENTS:
+        for name, session in REPEATED:
+            slug = re.sub(r"\W+", "_", name).strip("_")
+            setattr(RealClients, f"test_{client}_{slug}_{REPEATS}_times",
+                    lambda self, c=client, n=name, s=session: self.check_repeated(c, n, s))
         for scenario in SCENARIOS:
             slug = re.sub(r"\W+", "_", scenario[0]).strip("_")
             setattr(RealClients, f"test_{client}_{slug}",

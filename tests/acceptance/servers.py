@@ -1,7 +1,9 @@
 """FTP servers for the acceptance tests, on 127.0.0.1 only.
 
 Run as a script: it prints the port it listens on, then serves until it is killed.
-  servers.py real ROOT USER PASSWORD   pyftpdlib, a real server (Debian's /usr/bin/python3)
+  servers.py real ROOT USER PASSWORD   pyftpdlib, a real server (Debian's /usr/bin/python3);
+                                       it hangs up on `cd dropped` and refuses to send
+                                       denied.txt, in the C library's words
   servers.py greeting-421              answers every connection with 421 and hangs up
   servers.py drop                      logs in, then drops the control connection
 """
@@ -20,7 +22,20 @@ def serve_real(root, user, password):
     authorizer.add_user(user, password, root, perm="elradfmwMT")
 
     class Handler(FTPHandler):
-        pass
+        def ftp_CWD(self, path):
+            # A connection the server drops in the middle of a session.
+            if path.endswith("/dropped"):
+                self.respond("421 Closing the connection.")
+                self.close_when_done()
+                return
+            return super().ftp_CWD(path)
+
+        def ftp_RETR(self, file):
+            # The C library's words in a reply, as some servers send them.
+            if file.endswith("/denied.txt"):
+                self.respond("550 denied.txt: Permission denied")
+                return
+            return super().ftp_RETR(file)
 
     Handler.authorizer = authorizer
     Handler.auth_failed_timeout = 0.1  # pyftpdlib waits 3 s after a wrong password

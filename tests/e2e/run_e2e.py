@@ -9,6 +9,11 @@ from harness import Wrapper, add_wrapper_options, check, err, fatal, flood, out,
 
 MiB = 1024 * 1024
 
+WRONG_PASSWORD = b"220 ready\r\n331 Password required.\r\n530 Login incorrect.\r\nLogin failed.\r\nftp> "
+WRONG_PASSWORD_REPORTS = report(b"530 Login incorrect.\r") + report(b"Login failed.")
+DROPPED = b"421 Service not available, remote server has closed connection\r\nNot connected.\r\n" \
+          b"Not connected.\r\n"
+
 CASES = [
     # Start-up and exit status
     ("silent client", ["x:0"], b"", b"", b"", 0),
@@ -48,6 +53,35 @@ CASES = [
      [out(b"x\r\n550 Requested action not taken.\r\n")], b"",
      b"x\r\n550 Requested action not taken.\r\n" + report(b"550 Requested action not taken.")
      + report(b"550 Requested action not taken.\r"), b"", 2),
+
+    # Line order: the signs of a stream count line by line, however its writes fall.
+    # The sessions go to stderr, so that stdout holds the reports alone.
+    ("wrong password in one write", [err(WRONG_PASSWORD)], b"", WRONG_PASSWORD_REPORTS,
+     WRONG_PASSWORD, 3),
+    ("wrong password, a write per line", [a for line in WRONG_PASSWORD.splitlines(True)
+                                          for a in (err(line), "s:30")], b"",
+     WRONG_PASSWORD_REPORTS, WRONG_PASSWORD, 3),
+    ("wrong password in five-byte writes", [a for at in range(0, len(WRONG_PASSWORD), 5)
+                                            for a in (err(WRONG_PASSWORD[at:at + 5]), "s:5")], b"",
+     WRONG_PASSWORD_REPORTS, WRONG_PASSWORD, 3),
+    ("dropped connection in one write: the 421 first", [err(DROPPED)], b"",
+     report(b"421 Service not available, remote server has closed connection\r")
+     + report(b"Not connected.") * 2, DROPPED, 3),
+    ("two identical messages in one write: two reports", [out(b"Not connected.\nNot connected.\n")],
+     b"", b"Not connected.\nNot connected.\n" + report(b"Not connected.") * 2, b"", 2),
+    # A server's reply in the C library's words is a server error, on every build.
+    ("reply holding 'No such file or directory': one report",
+     [out(b"x\r\n550 absent.txt: No such file or directory\r\n")], b"",
+     b"x\r\n550 absent.txt: No such file or directory\r\n"
+     + report(b"550 absent.txt: No such file or directory\r"), b"", 3),
+    ("reply holding 'Permission denied': one report",
+     [out(b"x\n553 Can't open that file: Permission denied\n")], b"",
+     b"x\n553 Can't open that file: Permission denied\n"
+     + report(b"553 Can't open that file: Permission denied"), b"", 3),
+    ("a local 'No such file or directory' is a client message",
+     [out(b"ftp: local: x: No such file or directory\n")], b"",
+     b"ftp: local: x: No such file or directory\n" + report(b"No such file or directory"), b"", 2,
+     "native"),
 
     # Reply lines
     ("reply line that opens the stream", [out(b"530 Login incorrect.\r\n")], b"",
