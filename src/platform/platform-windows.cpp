@@ -75,7 +75,7 @@ IO_COUNTERS client_counters() {
 // change in its I/O counters (a transfer that prints nothing still reads and writes).
 // True when they ended, false once idle_seconds passed with no activity.
 bool watch_readers(HANDLE* running, DWORD running_count, unsigned idle_seconds) {
-  enum { sample_ms = 1000 };
+  const DWORD sample_ms = 1000;
   DWORD quiet_limit = static_cast<DWORD>(idle_seconds) * 1000;
   DWORD last_activity = GetTickCount();
   DWORD reads_seen = pump_reads;

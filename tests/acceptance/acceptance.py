@@ -18,6 +18,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -34,9 +35,10 @@ VERBOSE = "-n -v -p 127.0.0.1 {port}"
 OK, FAILED = (0,), (2, 3)
 
 # name, server, client arguments, session on stdin, statuses allowed, texts that must be
-# reported (each the start of some report's text). Servers: real = pyftpdlib, closed =
-# a port nobody listens on, others are fakes from servers.py. A [setting] in the name
-# runs the scenario in a private namespace or as another user, see setting_prefix.
+# reported (each the start of some report's text), and optionally the wrapper's VESKAR_*
+# settings. Servers: real = pyftpdlib, closed = a port nobody listens on, others are
+# fakes from servers.py. A [setting] in the name runs the scenario in a private
+# namespace or as another user, see setting_prefix.
 SCENARIOS = [
     ("success", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\nmkdir sub\ncd sub\n"
      "pwd\ncd ..\nget up.txt back.txt\nquit\n", OK, []),
@@ -66,7 +68,26 @@ SCENARIOS = [
      FAILED, ["Temporary failure in name resolution"]),
     ("local file not writable [as nobody]", "real", VERBOSE, LOGIN + "put local.txt up.txt\n"
      "get up.txt locked/copy.txt\nquit\n", FAILED, ["Permission denied"]),
+    ("success with an idle timeout", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\n"
+     "get up.txt back.txt\nquit\n", OK, [], {"VESKAR_IDLE_TIMEOUT": "2"}),
 ]
+
+# Rows that hold only once the scanner asks the ignore list before it reports a sign;
+# they run with --ignore-list, as a test of their own (acceptance_ignore_list).
+IGNORE_LIST_SCENARIOS = [
+    # pyftpdlib answers a mkdir of a directory that exists with "550 File exists.".
+    ("mkdir of an existing directory, ignored", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\n"
+     "mkdir incoming\nmkdir incoming\nget up.txt back.txt\nquit\n", OK, [],
+     {"VESKAR_IGNORE": "550 File exists."}),
+    ("mkdir of an existing directory, other 550 still counts", "real", VERBOSE,
+     LOGIN + "mkdir incoming\nmkdir incoming\ncd nowhere\nquit\n", FAILED,
+     ["550 No such file or directory."], {"VESKAR_IGNORE": "550 File exists."}),
+]
+
+# The silent server takes the login and then answers nothing: with the idle timeout the
+# client is stopped, whatever it was doing, well before the server would hang up.
+STALL_SECONDS = 2
+STALL_SLACK = 10  # the stop (at most 3 s for a client that ignores SIGTERM), the drain
 
 
 def signature_entries():
@@ -160,8 +181,9 @@ class RealClients(unittest.TestCase):
         os.chmod(self.tmp, 0o755)
         self.addCleanup(shutil.rmtree, self.tmp)
 
-    def run_session(self, client, command, args, session, prefix, label):
-        """Runs command + args in a fresh directory, with `ftp` meaning the client."""
+    def run_session(self, client, command, args, session, prefix, label, settings=None):
+        """Runs command + args in a fresh directory, with `ftp` meaning the client, and
+        the wrapper's `settings` in the environment."""
         bin_dir = os.path.join(self.tmp, "bin")
         if not os.path.exists(bin_dir):
             os.mkdir(bin_dir)
@@ -175,6 +197,7 @@ class RealClients(unittest.TestCase):
             path = os.path.join(self.root, entry)
             shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
         env = {"PATH": bin_dir + ":/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C", "TERM": "dumb"}
+        env.update(settings or {})
         # A new session has no terminal, so the clients read passwords from stdin.
         result = subprocess.run(prefix + command + args, input=session.encode(), env=env,
                                 cwd=cwd, capture_output=True, timeout=RUN_SECONDS,
@@ -182,7 +205,7 @@ class RealClients(unittest.TestCase):
         return result, cwd
 
     def check(self, client, scenario):
-        name, server, args, session, statuses, texts = scenario
+        name, server, args, session, statuses, texts, *settings = scenario
         prefix = []
         setting = re.search(r"\[(.*)\]", name)
         if setting:
@@ -203,7 +226,8 @@ class RealClients(unittest.TestCase):
         args = args.format(port=port).split()
 
         direct, _ = self.run_session(client, ["ftp"], args, session, prefix, "direct")
-        wrapped, cwd = self.run_session(client, [WRAPPER], args, session, prefix, "wrapped")
+        wrapped, cwd = self.run_session(client, [WRAPPER], args, session, prefix, "wrapped",
+                                        settings[0] if settings else None)
 
         self.assertTrue(wrapped.stdout.startswith(BANNER), wrapped.stdout[:200])
         rest = wrapped.stdout[len(BANNER):]
@@ -227,8 +251,36 @@ class RealClients(unittest.TestCase):
                 self.assertEqual(a.read(), b.read(), "downloaded file differs from uploaded")
 
 
-def add_tests():
+    def check_stall(self, client, session):
+        """The wrapper alone: the client alone would wait for the server for minutes."""
+        proc, port = start_server("silent")
+        self.addCleanup(stop_server, proc)
+        began = time.monotonic()
+        wrapped, _ = self.run_session(client, [WRAPPER], VERBOSE.format(port=port).split(), session,
+                                      [], "wrapped", {"VESKAR_IDLE_TIMEOUT": str(STALL_SECONDS)})
+        took = time.monotonic() - began
+        detail = f"\n--- wrapper stdout:\n{wrapped.stdout.decode('latin-1')}" \
+                 f"--- wrapper stderr:\n{wrapped.stderr.decode('latin-1')}"
+        self.assertEqual(wrapped.returncode, 4, detail)
+        self.assertEqual(REPORT.findall(wrapped.stdout),
+                         [b"No activity for %d seconds: ftp stopped" % STALL_SECONDS], detail)
+        # Everything up to the stall came through first: the login's replies.
+        self.assertIn(b"230 Logged in.", wrapped.stdout.split(b"Error Found")[0], detail)
+        self.assertLess(took, STALL_SECONDS + STALL_SLACK, detail)
+
+
+def add_tests(group):
+    if group == "ignore-list":
+        for client in CLIENTS:
+            for scenario in IGNORE_LIST_SCENARIOS:
+                slug = re.sub(r"\W+", "_", scenario[0]).strip("_")
+                setattr(RealClients, f"test_{client}_ignore_list_{slug}",
+                        lambda self, c=client, s=scenario: self.check(c, s))
+        return
     for client in CLIENTS:
+        for what, session in (("listing", LOGIN + "ls\nquit\n"), ("upload", LOGIN + "put local.txt up.txt\nquit\n")):
+            setattr(RealClients, f"test_{client}_server_silent_after_login_{what}_stopped",
+                    lambda self, c=client, s=session: self.check_stall(c, s))
         for scenario in SCENARIOS:
             slug = re.sub(r"\W+", "_", scenario[0]).strip("_")
             setattr(RealClients, f"test_{client}_{slug}",
@@ -238,7 +290,8 @@ def add_tests():
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--wrapper", required=True)
+    parser.add_argument("--ignore-list", action="store_true", help="only the ignore list's rows")
     options, rest = parser.parse_known_args()
     WRAPPER = os.path.abspath(options.wrapper)
-    add_tests()
+    add_tests("ignore-list" if options.ignore_list else "main")
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

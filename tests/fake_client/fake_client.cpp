@@ -13,6 +13,8 @@
 //   w:MS     wait until Ctrl+C has come, at most MS milliseconds
 //   m:NAME   create the empty file NAME, to show that the client ran
 //   d        write "fds:" and the client's open descriptors, "fds:0,1,2\n" (POSIX)
+//   W:MS     for MS milliseconds, write 4 KiB to the file busy.dat every 100 ms and
+//            print nothing: a transfer that shows only in the client's I/O counters
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
@@ -261,6 +263,16 @@ int main(int argc, char** argv) {
     } else if (strncmp(action, "m:", 2) == 0) {
       FILE* marker = fopen(action + 2, "w");
       if (marker != nullptr) fclose(marker);
+    } else if (strncmp(action, "W:", 2) == 0) {
+      FILE* busy = fopen("busy.dat", "wb");
+      if (busy == nullptr) return 98;
+      static char block[4096];
+      for (long waited = 0; waited < atol(action + 2); waited += 100) {
+        fwrite(block, 1, sizeof block, busy);
+        fflush(busy);
+        pause_ms(100);
+      }
+      fclose(busy);
     } else if (strncmp(action, "g:", 2) == 0) {
       leave_grandchild(atol(action + 2), argv[0]);
     } else {
