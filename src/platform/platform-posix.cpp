@@ -215,18 +215,29 @@ bool create_process(char* command_line) {
   return started;
 }
 
-void stop_client() {
-  if (client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
-  // Never reaped before, so the id cannot have gone to another process meanwhile.
+namespace {
+
+// Waits up to `seconds` for the client to end; true once it has.
+bool client_ended_within(int seconds) {
   enum { step_ms = 50 };
-  for (int waited = 0; waited < stop_grace_seconds * 1000; waited += step_ms) {
+  for (int waited = 0; waited < seconds * 1000; waited += step_ms) {
     // -1: reaped by the system already (SIGCHLD ignored by whoever started us).
-    if (waitpid(client_pid, nullptr, WNOHANG) != 0) return;
+    if (waitpid(client_pid, nullptr, WNOHANG) != 0) return true;
     struct timespec pause = {0, step_ms * 1000000L};
     nanosleep(&pause, nullptr);
   }
+  return false;
+}
+
+}  // namespace
+
+void stop_client() {
+  // Never reaped before, so the id cannot have gone to another process meanwhile.
+  if (client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
+  if (client_ended_within(stop_grace_seconds)) return;
   kill(client_pid, SIGKILL);
-  waitpid(client_pid, nullptr, 0);
+  // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
+  client_ended_within(stop_grace_seconds);
 }
 
 size_t read_environment(const char* name, char* value, size_t capacity) {

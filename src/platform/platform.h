@@ -45,8 +45,8 @@ enum { stop_grace_seconds = 3 };
 
 // Stops the client that create_process started: at once on Windows; on POSIX with a
 // request to end (SIGTERM), then for certain (SIGKILL) when it is still there
-// stop_grace_seconds later. Returns once it has ended, or after that wait. Its own
-// children are left alone.
+// stop_grace_seconds later. Returns once it has ended, or at the latest
+// stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
 
 // Copies the value of the environment variable `name`, terminated, into `value`

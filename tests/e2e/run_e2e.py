@@ -125,12 +125,14 @@ OUT_OF_RANGE = b"VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 
 #            or a path under the run's directory given by VESKAR_FTP ({dir} in a value)
 #   ran      whether the client may have run (default True); it leaves the file
 #            "started" when the actions hold m:started
+# On the native build, a client that wrote its process id (action p) must be gone
+# once the wrapper has ended.
 # Timed rows use a 1- or 2-second timeout and a client that would otherwise run for far
 # longer, so that a loaded machine cannot make them pass or fail by chance.
 SETTING_CASES = [
     # The watchdog
     ("silent client stopped, earlier output whole, status 4", {"VESKAR_IDLE_TIMEOUT": "2"},
-     [out(b"220 ready\r\nftp> "), err(b"on stderr\n"), "s:60000"],
+     ["p", out(b"220 ready\r\nftp> "), err(b"on stderr\n"), "s:60000"],
      b"220 ready\r\nftp> " + report(b"No activity for 2 seconds: ftp stopped"), b"on stderr\n", 4,
      {"within": 2}),
     ("one second is singular", {"VESKAR_IDLE_TIMEOUT": "1"}, ["s:60000"],
@@ -143,6 +145,8 @@ SETTING_CASES = [
     ("file transfer printing nothing for longer than the timeout: never stopped",
      {"VESKAR_IDLE_TIMEOUT": "1"}, ["W:4000", out(b"226 done\n")], b"226 done\n", b"", 0,
      {"builds": ("native",)}),
+    ("client that ignores SIGTERM is killed", {"VESKAR_IDLE_TIMEOUT": "1"}, ["p", "T", out(b"x\n"), "s:60000"],
+     b"x\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1 + 3}),
     ("reply line before the stall keeps status 3", {"VESKAR_IDLE_TIMEOUT": "1"},
      [out(b"x\n550 gone\n"), "s:60000"],
      b"x\n550 gone\n" + report(b"550 gone") + report(b"No activity for 1 second: ftp stopped"), b"", 3,
@@ -289,6 +293,13 @@ def run_setting_case(wrapper, build, row, failures):
         if "within" in options and took > options["within"] + SLACK[build]:
             failures.append("%s: ended after %.1f s, want at most %d + %d"
                             % (name, took, options["within"], SLACK[build]))
+        pid_file = os.path.join(bin_dir, "client.pid")
+        if build == "native" and os.path.exists(pid_file):
+            with open(pid_file) as f:
+                pid = int(f.read())
+            if os.path.exists("/proc/%d" % pid):
+                failures.append("%s: the client (process %d) still runs" % (name, pid))
+                os.kill(pid, 9)
         started = os.path.exists(os.path.join(bin_dir, "started"))
         if not options.get("ran", True) and started:
             failures.append("%s: the client ran" % name)
