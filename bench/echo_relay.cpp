@@ -17,6 +17,6 @@ int main() {
   int quiet[2];
   if (pipe(quiet) != 0) return 1;
   close(quiet[1]);
-  pump_pipes(0, quiet[0], echo_only);
+  pump_pipes(0, quiet[0], echo_only, 0, nullptr);
   return 0;
 }

@@ -1,4 +1,4 @@
 #include "command_line.h"
 
 // Found through PATH.
-const char client_prefix[] = "ftp ";
+const char default_client[] = "ftp";

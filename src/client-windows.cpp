@@ -1,4 +1,4 @@
 #include "command_line.h"
 
 // Found through the system's program search.
-const char client_prefix[] = "ftp.exe ";
+const char default_client[] = "ftp.exe";

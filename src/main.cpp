@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "relay.h"
 #include "scan/scan.h"
+#include "settings.h"
 
 namespace {
 
@@ -32,11 +33,13 @@ int main(int argc, char** argv) {
   // not end the wrapper before the client has even run.
   shield_from_signals();
   show_banner();
-  bool fits = build_command_line(command_line, argc, argv);
   saved_stdout = get_std_handle(std_output_slot);
   saved_stderr = get_std_handle(std_error_slot);
-  // Nothing may start with a command line that was cut short.
-  if (!fits) report_fatal("Command line too long");
+  // Nothing starts with a setting that is not understood.
+  if (const char* problem = read_settings()) report_fatal(problem);
+  // Nor with a command line that was cut short.
+  if (!build_command_line(command_line, client_program(), argc, argv))
+    report_fatal("Command line too long");
 
   if (!create_pipe(&output_pipe.read_end, &output_pipe.write_end))
     report_fatal("Stdout pipe creation failed\n");

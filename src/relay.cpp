@@ -3,6 +3,7 @@
 #include "handles.h"
 #include "platform/platform.h"
 #include "scan/scan.h"
+#include "settings.h"
 
 namespace {
 
@@ -13,6 +14,33 @@ struct stream_state {
 // Zeroed, not initialised, so the held lines take no room in the program file;
 // reset_relay opens the echoes.
 stream_state streams[2];
+
+// Writes the decimal digits of `number`, terminated, into `text` (12 bytes).
+void format_number(unsigned number, char* text) {
+  char digits[12];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  for (size_t i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
+  text[count] = '\0';
+}
+
+// The client showed no activity for idle_timeout_seconds.
+void stop_stalled_client() {
+  stop_client();
+  // What it printed before it went quiet counts first: an unfinished prompt, say.
+  for (stream_state& s : streams) finish_lines(&s.lines);
+  char seconds[12];
+  format_number(idle_timeout_seconds, seconds);
+  char text[line_buffer_size];
+  format_line(text,
+              idle_timeout_seconds == 1 ? "No activity for %s second: ftp stopped"
+                                        : "No activity for %s seconds: ftp stopped",
+              seconds);
+  report_sign(text, status_stalled);
+}
 
 }  // namespace
 
@@ -41,5 +69,6 @@ void relay_streams() {
   if (!close_handle(output_pipe.write_end)) report_fatal("Closing handle failed");
   if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
   reset_relay();
-  pump_pipes(output_pipe.read_end, error_pipe.read_end, relay_chunk);
+  pump_pipes(output_pipe.read_end, error_pipe.read_end, relay_chunk, idle_timeout_seconds,
+             stop_stalled_client);
 }

@@ -5,7 +5,9 @@
 
 // Closes the wrapper's copies of the pipes' write ends, then echoes both of the
 // client's streams to saved_stdout and saved_stderr and scans them, until both pipes
-// have ended. Returns then, whether or not the client itself has ended.
+// have ended. Returns then, whether or not the client itself has ended. With an idle
+// timeout set, a client quiet for that long is stopped and reported as a sign
+// (status_stalled), and what the pipes still hold is relayed for a bounded time.
 void relay_streams();
 
 // The echo-and-scan path of one read (length 0: the end of that stream), after

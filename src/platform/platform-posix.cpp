@@ -7,7 +7,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -29,17 +32,28 @@ sigset_t client_default_signals;
 char argument_area[2048];
 char* argument_words[1025];
 
+// The client create_process started, for stop_client and the I/O counters.
+pid_t client_pid = -1;
+
 int descriptor(os_handle handle) { return static_cast<int>(handle); }
 
 bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
-// Splits `line` at blanks, and nothing else, into argument_words.
+// Splits `line` at blanks, and nothing else, into argument_words. The first word may
+// be quoted, as CreateProcessA reads it: it then runs to the next double quote.
 bool split_words(const char* line) {
   size_t length = strlen(line);
   if (length >= sizeof argument_area) return false;
   memcpy(argument_area, line, length + 1);
   size_t count = 0;
   char* p = argument_area;
+  if (*p == '"') {
+    char* close_quote = strchr(p + 1, '"');
+    if (close_quote == nullptr || close_quote == p + 1) return false;
+    *close_quote = '\0';
+    argument_words[count++] = p + 1;
+    p = close_quote + 1;
+  }
   while (*p != '\0') {
     while (*p == ' ' || *p == '\t') *p++ = '\0';
     if (*p == '\0') break;
@@ -49,6 +63,80 @@ bool split_words(const char* line) {
   }
   argument_words[count] = nullptr;
   return count > 0;
+}
+
+int64_t now_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The watchdog of one pump_pipes, on the monotonic clock in milliseconds.
+enum watch_phase { watch_off, watch_watching, watch_draining };
+struct watchdog {
+  watch_phase phase;
+  int64_t quiet_limit;    // watching: how long the client may be quiet
+  int64_t last_activity;  // watching: when it last was not
+  int64_t next_sample;    // watching: when its I/O counters are next looked at
+  int64_t drain_end;      // draining: when to stop reading
+  int counters_fd;        // the client's /proc/PID/io (Linux), or -1
+  char counters[512];
+  ssize_t counters_length;
+};
+
+enum { sample_ms = 1000 };
+
+// Reads the client's I/O counters; true when they changed since the last read. A
+// transfer that prints nothing still reads and writes, and shows here.
+bool counters_moved(watchdog* watch) {
+  if (watch->counters_fd < 0) return false;
+  char now[sizeof watch->counters];
+  ssize_t length = pread(watch->counters_fd, now, sizeof now, 0);
+  if (length <= 0) return false;
+  bool moved = length != watch->counters_length ||
+               memcmp(now, watch->counters, static_cast<size_t>(length)) != 0;
+  memcpy(watch->counters, now, static_cast<size_t>(length));
+  watch->counters_length = length;
+  return moved;
+}
+
+void start_watch(watchdog* watch, unsigned idle_seconds) {
+  watch->phase = idle_seconds > 0 ? watch_watching : watch_off;
+  watch->counters_fd = -1;
+  watch->counters_length = 0;
+  if (watch->phase == watch_off) return;
+  watch->quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
+  watch->last_activity = now_ms();
+  // Where the system keeps no counters, nothing needs looking at before the deadline.
+  watch->next_sample = INT64_MAX;
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%ld/io", static_cast<long>(client_pid));
+  if (client_pid > 0) watch->counters_fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (watch->counters_fd >= 0) {
+    counters_moved(watch);
+    watch->next_sample = watch->last_activity + sample_ms;
+  }
+}
+
+// Before a wait for the pipes while the watchdog is on. `woke`: the last wait while
+// both pipes were drained ended with something on a pipe. Returns how long the wait may
+// last in milliseconds, or -2 when it must not wait: the client stalled (watching) or
+// the drain is over (draining).
+int watch_wait(watchdog* watch, bool idle, bool woke) {
+  int64_t now = now_ms();
+  if (watch->phase == watch_watching) {
+    if (!idle) return 0;
+    if (woke) watch->last_activity = now;
+    if (now >= watch->next_sample) {
+      if (counters_moved(watch)) watch->last_activity = now;
+      watch->next_sample = now + sample_ms;
+    }
+    int64_t deadline = watch->last_activity + watch->quiet_limit;
+    if (now >= deadline) return -2;
+    return static_cast<int>((watch->next_sample < deadline ? watch->next_sample : deadline) - now);
+  }
+  if (now >= watch->drain_end) return -2;
+  return idle ? static_cast<int>(watch->drain_end - now) : 0;
 }
 
 }  // namespace
@@ -123,7 +211,42 @@ bool create_process(char* command_line) {
                                        argument_words, environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  if (started) client_pid = pid;
   return started;
+}
+
+namespace {
+
+// Waits up to `seconds` for the client to end; true once it has.
+bool client_ended_within(int seconds) {
+  enum { step_ms = 50 };
+  for (int waited = 0; waited < seconds * 1000; waited += step_ms) {
+    // -1: reaped by the system already (SIGCHLD ignored by whoever started us).
+    if (waitpid(client_pid, nullptr, WNOHANG) != 0) return true;
+    struct timespec pause = {0, step_ms * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+  return false;
+}
+
+}  // namespace
+
+void stop_client() {
+  // Never reaped before, so the id cannot have gone to another process meanwhile.
+  if (client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
+  if (client_ended_within(stop_grace_seconds)) return;
+  kill(client_pid, SIGKILL);
+  // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
+  client_ended_within(stop_grace_seconds);
+}
+
+size_t read_environment(const char* name, char* value, size_t capacity) {
+  value[0] = '\0';
+  const char* found = getenv(name);
+  if (found == nullptr) return 0;
+  size_t length = strlen(found);
+  if (length < capacity) memcpy(value, found, length + 1);
+  return length;
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
@@ -169,7 +292,8 @@ size_t format_line(char* buffer, const char* format, const char* text) {
                                                          : line_buffer_size - 1;
 }
 
-void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
+void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
+                unsigned idle_seconds, stall_handler stalled) {
   // A pipe's worth of reads: the default pipe holds 16 pages.
   enum { burst_reads = 16 };
   static char burst[burst_reads][chunk_size];
@@ -187,15 +311,30 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
   bool ready[2] = {nonblocking, nonblocking};
   int open_count = 2;
   int reads_since_poll = 0;
+  watchdog watch;
+  start_watch(&watch, idle_seconds);
+  bool woke = false;
   while (open_count > 0) {
     bool idle = !ready[0] && !ready[1];
     // While one stream streams, the other is looked at every few reads all the same,
     // so that it waits at most about one pipe's worth of the first.
     if (idle || reads_since_poll >= burst_reads) {
       reads_since_poll = 0;
-      // No timeout when both are drained: an idle client costs nothing until one of
-      // its pipes moves.
-      int polled = poll(streams, 2, idle ? -1 : 0);
+      // No timeout when both are drained and no watchdog is on: an idle client costs
+      // nothing until one of its pipes moves.
+      int timeout = idle ? -1 : 0;
+      if (watch.phase != watch_off) {
+        timeout = watch_wait(&watch, idle, woke);
+        if (timeout == -2 && watch.phase == watch_watching) {
+          stalled();
+          watch.phase = watch_draining;
+          watch.drain_end = now_ms() + drain_seconds * 1000;
+          continue;
+        }
+        if (timeout == -2) break;  // the drain is over: the streams end here
+      }
+      int polled = poll(streams, 2, timeout);
+      if (idle) woke = polled > 0;
       if (polled < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (polled < 0) {
         // Cannot wait any more: read both in turn, blocking, so nothing is lost and
@@ -242,4 +381,6 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
       }
     }
   }
+  for (int s = 0; s < 2; ++s)
+    if (streams[s].fd >= 0) sink(s, nullptr, 0);
 }

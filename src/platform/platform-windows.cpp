@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
 const os_handle no_handle = 0;
@@ -28,6 +29,13 @@ CRITICAL_SECTION sink_lock;
 stream_sink pump_sink;
 HANDLE pump_sources[2];
 char pump_buffers[2][chunk_size];
+// Under sink_lock: reads handed on so far (the watchdog's sign of output), and which
+// streams have had their end mark.
+DWORD pump_reads;
+bool pump_ended[2];
+
+// The client create_process started, for stop_client and its I/O counters.
+HANDLE client_process = nullptr;
 
 // Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
 // every write end is closed and the data is drained, or on failure.
@@ -48,8 +56,50 @@ DWORD WINAPI pump_one(LPVOID parameter) {
     size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
     EnterCriticalSection(&sink_lock);
     pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
+    ++pump_reads;
+    if (count == 0) pump_ended[stream] = true;
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
+  }
+}
+
+// The client's I/O counters: all zeros where the system keeps none (Wine).
+IO_COUNTERS client_counters() {
+  IO_COUNTERS counters;
+  ZeroMemory(&counters, sizeof counters);
+  if (client_process != nullptr) GetProcessIoCounters(client_process, &counters);
+  return counters;
+}
+
+// Waits for the reader threads to end while the client shows activity: output, or a
+// change in its I/O counters (a transfer that prints nothing still reads and writes).
+// True when they ended, false once idle_seconds passed with no activity.
+bool watch_readers(HANDLE* running, DWORD running_count, unsigned idle_seconds) {
+  const DWORD sample_ms = 1000;
+  DWORD quiet_limit = static_cast<DWORD>(idle_seconds) * 1000;
+  DWORD last_activity = GetTickCount();
+  DWORD reads_seen = pump_reads;
+  IO_COUNTERS counters_seen = client_counters();
+  for (;;) {
+    // Differences of the tick count stay right when it wraps.
+    DWORD quiet = GetTickCount() - last_activity;
+    if (quiet >= quiet_limit) return false;
+    DWORD wait = quiet_limit - quiet < sample_ms ? quiet_limit - quiet : sample_ms;
+    DWORD waited = WaitForMultipleObjects(running_count, running, TRUE, wait);
+    if (waited == WAIT_FAILED) {
+      // Cannot time the wait any more: wait as without a watchdog.
+      WaitForMultipleObjects(running_count, running, TRUE, INFINITE);
+      return true;
+    }
+    if (waited != WAIT_TIMEOUT) return true;
+    EnterCriticalSection(&sink_lock);
+    DWORD reads = pump_reads;
+    LeaveCriticalSection(&sink_lock);
+    IO_COUNTERS counters = client_counters();
+    if (reads != reads_seen || memcmp(&counters, &counters_seen, sizeof counters) != 0)
+      last_activity = GetTickCount();
+    reads_seen = reads;
+    counters_seen = counters;
   }
 }
 
@@ -96,8 +146,27 @@ bool create_process(char* command_line) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
-  return CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process) != 0;
+  if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return false;
+  client_process = process.hProcess;
+  return true;
+}
+
+void stop_client() {
+  if (client_process == nullptr) return;
+  TerminateProcess(client_process, 1);
+  // Its end closes its ends of the pipes; the wait keeps that before the drain.
+  WaitForSingleObject(client_process, stop_grace_seconds * 1000);
+}
+
+size_t read_environment(const char* name, char* value, size_t capacity) {
+  value[0] = '\0';
+  // The length on success; on a value that does not fit, the room it needs, terminator
+  // and all; 0 when unset.
+  DWORD length = GetEnvironmentVariableA(name, value, static_cast<DWORD>(capacity));
+  if (length >= capacity) value[0] = '\0';
+  return length;
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
@@ -143,7 +212,8 @@ size_t format_line(char* buffer, const char* format, const char* text) {
   return used;
 }
 
-void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
+void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
+                unsigned idle_seconds, stall_handler stalled) {
   InitializeCriticalSection(&sink_lock);
   pump_sink = sink;
   pump_sources[0] = native(output_read);
@@ -162,5 +232,20 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink) {
     else
       pump_one(reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)));
   }
-  if (running_count > 0) WaitForMultipleObjects(running_count, running, TRUE, INFINITE);
+  if (running_count == 0) return;
+  if (idle_seconds == 0) {
+    WaitForMultipleObjects(running_count, running, TRUE, INFINITE);
+    return;
+  }
+  if (watch_readers(running, running_count, idle_seconds)) return;
+  EnterCriticalSection(&sink_lock);
+  stalled();
+  LeaveCriticalSection(&sink_lock);
+  WaitForMultipleObjects(running_count, running, TRUE, drain_seconds * 1000);
+  // A reader may still wait on a pipe that another process holds open: its stream ends
+  // here. The lock is kept, so that no read is handed on after the return; the process
+  // ends next.
+  EnterCriticalSection(&sink_lock);
+  for (int s = 0; s < 2; ++s)
+    if (!pump_ended[s]) pump_sink(s, nullptr, 0);
 }

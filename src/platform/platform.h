@@ -35,9 +35,24 @@ bool close_handle(os_handle handle);
 void shield_from_signals();
 
 // Starts the client that the first word of `command_line` names, found by the system's
-// program search, with the standard handles set through set_std_handle. May change the
-// bytes of `command_line`. True only once the client has really started.
+// program search, with the standard handles set through set_std_handle. The first word
+// may be put in double quotes, and then holds blanks; every later word ends at a blank.
+// May change the bytes of `command_line`. True only once the client has really started.
+// The client is kept for stop_client.
 bool create_process(char* command_line);
+
+enum { stop_grace_seconds = 3 };
+
+// Stops the client that create_process started: at once on Windows; on POSIX with a
+// request to end (SIGTERM), then for certain (SIGKILL) when it is still there
+// stop_grace_seconds later. Returns once it has ended, or at the latest
+// stop_grace_seconds after the SIGKILL. Its own children are left alone.
+void stop_client();
+
+// Copies the value of the environment variable `name`, terminated, into `value`
+// (`capacity` bytes). Returns its length: 0 when unset or empty, `capacity` or more
+// (with `value` empty) when it does not fit.
+size_t read_environment(const char* name, char* value, size_t capacity);
 
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
@@ -59,7 +74,20 @@ size_t format_line(char* buffer, const char* format, const char* text);
 typedef void (*stream_sink)(int stream, const char* bytes, size_t length);
 enum { output_stream = 0, error_stream = 1, chunk_size = 4096 };
 
+// Called once by pump_pipes when the client has gone quiet for its idle time.
+typedef void (*stall_handler)();
+
+enum { drain_seconds = 2 };
+
 // Reads both pipes, each as soon as it has data, until both have ended. Hands every
 // read of 1 to chunk_size bytes to `sink`, then one end mark per stream. The calls to
 // `sink` never overlap, and each stream's reads arrive in the order they were made.
-void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink);
+// With idle_seconds 0 it waits for the pipes with no timeout and no other wake-up.
+// Otherwise, once idle_seconds pass with no activity of the client (no byte on either
+// pipe, and no change in the client's I/O counters where the system keeps them), it
+// calls `stalled`, never beside a call to `sink`; then it reads on until both pipes
+// have ended or drain_seconds have passed, whichever comes first, so that a pipe held
+// open by another process cannot keep it. No call to `sink` comes after it returns.
+// While it watches it wakes at most once a second when nothing comes.
+void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
+                unsigned idle_seconds, stall_handler stalled);

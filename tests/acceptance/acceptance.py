@@ -18,6 +18,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -36,10 +37,10 @@ WRONG_PASSWORD = f"user {USER} wrong\nls\nquit\n"
 DROPPED = LOGIN + "cd dropped\npwd\nls\nquit\n"  # the real server hangs up on this cd
 
 # name, server, client arguments, session on stdin, statuses allowed, texts that must be
-# reported (each the start of some report's text), and optionally ONLY: those texts are
-# all the reports. Servers: real = pyftpdlib, closed = a port nobody listens on, others
-# are fakes from servers.py. A [setting] in the name runs the scenario in a private
-# namespace or as another user, see setting_prefix.
+# reported (each the start of some report's text), and optionally ONLY (those texts are
+# all the reports) and the wrapper's VESKAR_* settings. Servers: real = pyftpdlib,
+# closed = a port nobody listens on, others are fakes from servers.py. A [setting] in the
+# name runs the scenario in a private namespace or as another user, see setting_prefix.
 ONLY = True
 SCENARIOS = [
     ("success", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\nmkdir sub\ncd sub\n"
@@ -75,12 +76,26 @@ SCENARIOS = [
      MESSAGE, ["Temporary failure in name resolution"]),
     ("local file not writable [as nobody]", "real", VERBOSE, LOGIN + "put local.txt up.txt\n"
      "get up.txt locked/copy.txt\nquit\n", MESSAGE, ["Permission denied"]),
+    ("success with an idle timeout", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\n"
+     "get up.txt back.txt\nquit\n", OK, [], {"VESKAR_IDLE_TIMEOUT": "2"}),
+    # pyftpdlib answers a mkdir of a directory that exists with "550 File exists.".
+    ("mkdir of an existing directory, ignored", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\n"
+     "mkdir incoming\nmkdir incoming\nget up.txt back.txt\nquit\n", OK, [],
+     {"VESKAR_IGNORE": "550 File exists."}),
+    ("mkdir of an existing directory, other 550 still counts", "real", VERBOSE,
+     LOGIN + "mkdir incoming\nmkdir incoming\ncd nowhere\nquit\n", REPLY,
+     ["550 No such file or directory."], ONLY, {"VESKAR_IGNORE": "550 File exists."}),
 ]
 
 # Sessions whose status must not change from run to run, however the client's writes
 # fall: each is run this many times with each client.
 REPEATED = [("wrong password", WRONG_PASSWORD), ("dropped by the real server", DROPPED)]
 REPEATS = 10
+
+# The silent server takes the login and then answers nothing: with the idle timeout the
+# client is stopped, whatever it was doing, well before the server would hang up.
+STALL_SECONDS = 2
+STALL_SLACK = 10  # the stop (at most 3 s for a client that ignores SIGTERM), the drain
 
 
 def signature_entries():
@@ -174,8 +189,9 @@ class RealClients(unittest.TestCase):
         os.chmod(self.tmp, 0o755)
         self.addCleanup(shutil.rmtree, self.tmp)
 
-    def run_session(self, client, command, args, session, prefix, label):
-        """Runs command + args in a fresh directory, with `ftp` meaning the client."""
+    def run_session(self, client, command, args, session, prefix, label, settings=None):
+        """Runs command + args in a fresh directory, with `ftp` meaning the client, and
+        the wrapper's `settings` in the environment."""
         bin_dir = os.path.join(self.tmp, "bin")
         if not os.path.exists(bin_dir):
             os.mkdir(bin_dir)
@@ -189,6 +205,7 @@ class RealClients(unittest.TestCase):
             path = os.path.join(self.root, entry)
             shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
         env = {"PATH": bin_dir + ":/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C", "TERM": "dumb"}
+        env.update(settings or {})
         # A new session has no terminal, so the clients read passwords from stdin.
         result = subprocess.run(prefix + command + args, input=session.encode(), env=env,
                                 cwd=cwd, capture_output=True, timeout=RUN_SECONDS,
@@ -196,7 +213,9 @@ class RealClients(unittest.TestCase):
         return result, cwd
 
     def check(self, client, scenario):
-        name, server, args, session, statuses, texts, *only = scenario
+        name, server, args, session, statuses, texts, *extra = scenario
+        only = ONLY in extra
+        settings = [e for e in extra if isinstance(e, dict)]
         prefix = []
         setting = re.search(r"\[(.*)\]", name)
         if setting:
@@ -217,7 +236,8 @@ class RealClients(unittest.TestCase):
         args = args.format(port=port).split()
 
         direct, _ = self.run_session(client, ["ftp"], args, session, prefix, "direct")
-        wrapped, cwd = self.run_session(client, [WRAPPER], args, session, prefix, "wrapped")
+        wrapped, cwd = self.run_session(client, [WRAPPER], args, session, prefix, "wrapped",
+                                        settings[0] if settings else None)
 
         self.assertTrue(wrapped.stdout.startswith(BANNER), wrapped.stdout[:200])
         rest = wrapped.stdout[len(BANNER):]
@@ -242,13 +262,29 @@ class RealClients(unittest.TestCase):
                  open(os.path.join(cwd, "back.txt"), "rb") as b:
                 self.assertEqual(a.read(), b.read(), "downloaded file differs from uploaded")
 
-
     def check_repeated(self, client, name, session):
         """The same session, run again and again, ends with the same status each time."""
         args = VERBOSE.format(port=self.port).split()
         statuses = [self.run_session(client, [WRAPPER], args, session, [], f"run-{n}")[0].returncode
                     for n in range(REPEATS)]
         self.assertEqual(statuses, [REPLY[0]] * REPEATS, f"{name}: statuses of {REPEATS} runs")
+
+    def check_stall(self, client, session):
+        """The wrapper alone: the client alone would wait for the server for minutes."""
+        proc, port = start_server("silent")
+        self.addCleanup(stop_server, proc)
+        began = time.monotonic()
+        wrapped, _ = self.run_session(client, [WRAPPER], VERBOSE.format(port=port).split(), session,
+                                      [], "wrapped", {"VESKAR_IDLE_TIMEOUT": str(STALL_SECONDS)})
+        took = time.monotonic() - began
+        detail = f"\n--- wrapper stdout:\n{wrapped.stdout.decode('latin-1')}" \
+                 f"--- wrapper stderr:\n{wrapped.stderr.decode('latin-1')}"
+        self.assertEqual(wrapped.returncode, 4, detail)
+        self.assertEqual(REPORT.findall(wrapped.stdout),
+                         [b"No activity for %d seconds: ftp stopped" % STALL_SECONDS], detail)
+        # Everything up to the stall came through first: the login's replies.
+        self.assertIn(b"230 Logged in.", wrapped.stdout.split(b"Error Found")[0], detail)
+        self.assertLess(took, STALL_SECONDS + STALL_SLACK, detail)
 
 
 def add_tests():
@@ -257,6 +293,9 @@ def add_tests():
             slug = re.sub(r"\W+", "_", name).strip("_")
             setattr(RealClients, f"test_{client}_{slug}_{REPEATS}_times",
                     lambda self, c=client, n=name, s=session: self.check_repeated(c, n, s))
+        for what, session in (("listing", LOGIN + "ls\nquit\n"), ("upload", LOGIN + "put local.txt up.txt\nquit\n")):
+            setattr(RealClients, f"test_{client}_server_silent_after_login_{what}_stopped",
+                    lambda self, c=client, s=session: self.check_stall(c, s))
         for scenario in SCENARIOS:
             slug = re.sub(r"\W+", "_", scenario[0]).strip("_")
             setattr(RealClients, f"test_{client}_{slug}",

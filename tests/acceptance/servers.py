@@ -6,6 +6,8 @@ Run as a script: it prints the port it listens on, then serves until it is kille
                                        denied.txt, in the C library's words
   servers.py greeting-421              answers every connection with 421 and hangs up
   servers.py drop                      logs in, then drops the control connection
+  servers.py silent                    logs in, then never answers again, as behind a
+                                       firewall that dropped the connection in silence
 """
 import socket
 import sys
@@ -58,7 +60,9 @@ def serve_fake(mode):
     print(listener.getsockname()[1], flush=True)
     while True:
         conn, _ = listener.accept()
-        conn.settimeout(10)  # a client that stalls cannot hold the server forever
+        # A client that stalls cannot hold the server forever; the silent one outlasts
+        # any idle timeout of the tests.
+        conn.settimeout(120 if mode == "silent" else 10)
         try:
             if mode == "greeting-421":
                 conn.sendall(b"421 Too many users, come back later.\r\n")
@@ -66,6 +70,8 @@ def serve_fake(mode):
             conn.sendall(b"220 Fake server ready.\r\n")
             for line in conn.makefile("rb"):
                 reply = LOGIN_REPLIES.get(line[:4].upper())
+                if reply is None and mode == "silent":
+                    continue  # read on, answer nothing
                 if reply is None:
                     break  # drop: close without a reply, as a crashed server would
                 conn.sendall(reply + b"\r\n")

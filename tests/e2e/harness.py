@@ -67,7 +67,8 @@ class Wrapper:
         name = client_name or ("ftp.exe" if self.wine else "ftp")
         if with_client:
             shutil.copy(self.client, os.path.join(bin_dir, name))
-        env = dict(os.environ)
+        # The wrapper's own settings come only from the case that sets them.
+        env = {key: value for key, value in os.environ.items() if not key.startswith("VESKAR_")}
         if self.wine:
             # The client is found through the search path; never beside the wrapper.
             env["WINEPATH"] = "Z:" + bin_dir.replace("/", "\\")

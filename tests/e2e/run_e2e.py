@@ -3,7 +3,12 @@
 Each row: name, client actions, stdin, expected stdout after the banner, expected
 stderr, expected status, and optionally the one build it is for ("native" or "wine")."""
 import argparse
+import os
 import sys
+import tempfile
+import time
+
+import subprocess
 
 from harness import Wrapper, add_wrapper_options, check, err, fatal, flood, out, report, REPORT_BANNER as BARE
 
@@ -143,6 +148,234 @@ for cut in range(1, len(SPLIT_LINE)):
                   b"", SPLIT_LINE + report(b"550 gone\r"), b"", 3))
 
 
+NOT_A_NUMBER = b"VESKAR_IDLE_TIMEOUT is not a whole number of seconds"
+OUT_OF_RANGE = b"VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none"
+
+# Rows with VESKAR_* settings. Each: name, environment, client actions, expected stdout
+# after the banner, expected stderr, expected status, and options:
+#   builds   the builds it runs on (default both)
+#   within   the run must end within this many seconds plus SLACK (a stalled client)
+#   client   where the fake client goes, "ftp" (default: found through the search),
+#            or a path under the run's directory given by VESKAR_FTP ({dir} in a value)
+#   ran      whether the client may have run (default True); it leaves the file
+#            "started" when the actions hold m:started
+# On the native build, a client that wrote its process id (action p) must be gone
+# once the wrapper has ended.
+# Timed rows use a 1- or 2-second timeout and a client that would otherwise run for far
+# longer, so that a loaded machine cannot make them pass or fail by chance.
+SETTING_CASES = [
+    # The watchdog
+    ("silent client stopped, earlier output whole, status 4", {"VESKAR_IDLE_TIMEOUT": "2"},
+     ["p", out(b"220 ready\r\nftp> "), err(b"on stderr\n"), "s:60000"],
+     b"220 ready\r\nftp> " + report(b"No activity for 2 seconds: ftp stopped"), b"on stderr\n", 4,
+     {"within": 2}),
+    ("one second is singular", {"VESKAR_IDLE_TIMEOUT": "1"}, ["s:60000"],
+     report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+    ("output every half second for longer than the timeout: never stopped",
+     {"VESKAR_IDLE_TIMEOUT": "2"}, [a for n in range(8) for a in (out(b"%d\n" % n), "s:500")],
+     b"0\n1\n2\n3\n4\n5\n6\n7\n", b"", 0),
+    ("output on stderr alone keeps it alive", {"VESKAR_IDLE_TIMEOUT": "2"},
+     [a for n in range(8) for a in (err(b"#"), "s:500")], b"", b"#" * 8, 0),
+    ("file transfer printing nothing for longer than the timeout: never stopped",
+     {"VESKAR_IDLE_TIMEOUT": "1"}, ["W:4000", out(b"226 done\n")], b"226 done\n", b"", 0,
+     {"builds": ("native",)}),
+    ("client that ignores SIGTERM is killed", {"VESKAR_IDLE_TIMEOUT": "1"}, ["p", "T", out(b"x\n"), "s:60000"],
+     b"x\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1 + 3}),
+    ("reply line before the stall keeps status 3", {"VESKAR_IDLE_TIMEOUT": "1"},
+     [out(b"x\n550 gone\n"), "s:60000"],
+     b"x\n550 gone\n" + report(b"550 gone") + report(b"No activity for 1 second: ftp stopped"), b"", 3,
+     {"within": 1}),
+    ("unfinished line's message counted before the stall", {"VESKAR_IDLE_TIMEOUT": "1"},
+     [err(b"ftp> Not connected."), "s:60000"],
+     report(b"Not connected.") + report(b"No activity for 1 second: ftp stopped"), b"ftp> Not connected.", 2,
+     {"within": 1}),
+    ("grandchild holding the pipes after the stop", {"VESKAR_IDLE_TIMEOUT": "1"},
+     ["g:30000", out(b"parent\n"), "s:60000"],
+     b"parent\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+    ("client gone, silent grandchild holding the pipes", {"VESKAR_IDLE_TIMEOUT": "1"},
+     ["g:30000", out(b"parent\n")],
+     b"parent\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+    ("off: 0 waits for the grandchild as without the setting", {"VESKAR_IDLE_TIMEOUT": "0"},
+     ["g:2500", out(b"parent\n")], b"parent\ngrandchild done\n", b"", 0),
+    ("off: empty", {"VESKAR_IDLE_TIMEOUT": ""}, ["s:1500", out(b"late\n")], b"late\n", b"", 0),
+    ("largest timeout taken", {"VESKAR_IDLE_TIMEOUT": "604800"}, [out(b"ok\n")], b"ok\n", b"", 0),
+    ("leading zeros taken", {"VESKAR_IDLE_TIMEOUT": "0002"}, ["s:60000"],
+     report(b"No activity for 2 seconds: ftp stopped"), b"", 4, {"within": 2}),
+
+    # Bad values: an error, status 1, and no client
+    ("timeout not a number", {"VESKAR_IDLE_TIMEOUT": "ten"}, ["m:started"],
+     fatal(NOT_A_NUMBER), b"", 1, {"ran": False}),
+    ("timeout with a unit", {"VESKAR_IDLE_TIMEOUT": "5s"}, ["m:started"],
+     fatal(NOT_A_NUMBER), b"", 1, {"ran": False}),
+    ("timeout with a blank", {"VESKAR_IDLE_TIMEOUT": " 5"}, ["m:started"],
+     fatal(NOT_A_NUMBER), b"", 1, {"ran": False}),
+    ("timeout a fraction", {"VESKAR_IDLE_TIMEOUT": "1.5"}, ["m:started"],
+     fatal(NOT_A_NUMBER), b"", 1, {"ran": False}),
+    ("timeout a lone minus", {"VESKAR_IDLE_TIMEOUT": "-"}, ["m:started"],
+     fatal(NOT_A_NUMBER), b"", 1, {"ran": False}),
+    ("timeout negative", {"VESKAR_IDLE_TIMEOUT": "-5"}, ["m:started"],
+     fatal(OUT_OF_RANGE), b"", 1, {"ran": False}),
+    ("timeout one past the largest", {"VESKAR_IDLE_TIMEOUT": "604801"}, ["m:started"],
+     fatal(OUT_OF_RANGE), b"", 1, {"ran": False}),
+    ("timeout of 40 digits", {"VESKAR_IDLE_TIMEOUT": "9" * 40}, ["m:started"],
+     fatal(OUT_OF_RANGE), b"", 1, {"ran": False}),
+    ("timeout of 5000 digits", {"VESKAR_IDLE_TIMEOUT": "1" * 5000}, ["m:started"],
+     fatal(OUT_OF_RANGE), b"", 1, {"ran": False}),
+    ("ignore list of 33 texts", {"VESKAR_IGNORE": ";".join("t%d" % n for n in range(33))}, ["m:started"],
+     fatal(b"VESKAR_IGNORE holds more than 32 texts"), b"", 1, {"ran": False}),
+    ("ignore list with a text of 256 characters", {"VESKAR_IGNORE": "a;" + "b" * 256}, ["m:started"],
+     fatal(b"VESKAR_IGNORE holds a text longer than 255 characters"), b"", 1, {"ran": False}),
+    ("ignore list of 4096 characters", {"VESKAR_IGNORE": ";" * 4096}, ["m:started"],
+     fatal(b"VESKAR_IGNORE is longer than 4095 characters"), b"", 1, {"ran": False}),
+    ("ignore list of 20000 characters", {"VESKAR_IGNORE": "x;" * 10000}, ["m:started"],
+     fatal(b"VESKAR_IGNORE is longer than 4095 characters"), b"", 1, {"ran": False}),
+    ("ignore list at its limits is taken",
+     {"VESKAR_IGNORE": ";".join(["c" * 255] * 15 + ["d"] * 17) + ";" * (4095 - 15 * 256 - 17 * 2 + 1)},
+     ["m:started", out(b"ok\n")], b"ok\n", b"", 0),
+    ("client name with a double quote", {"VESKAR_FTP": '"{dir}"'}, ["m:started"],
+     fatal(b"VESKAR_FTP holds a double quote"), b"", 1, {"ran": False, "client": "ftp"}),
+    ("client name longer than the command line", {"VESKAR_FTP": "c" * 3000}, ["m:started"],
+     fatal(b"Command line too long"), b"", 1, {"ran": False}),
+
+    # The pinned client
+    ("client given by full path", {"VESKAR_FTP": "{dir}/pinned"}, ["a", "x"], b"a|x|", b"", 0,
+     {"client": "pinned"}),
+    ("client given by a path with blanks", {"VESKAR_FTP": "{dir}/a dir/the client"}, ["a", "x y"],
+     b"a|x|y|", b"", 0, {"client": "a dir/the client"}),
+    ("client given by name, found through the search", {"VESKAR_FTP": "pinned"}, ["a"], b"a|", b"", 0,
+     {"client": "pinned", "search": True}),
+    ("client given by a missing path", {"VESKAR_FTP": "{dir}/missing"}, ["m:started"],
+     fatal(b"Create process failed"), b"", 1, {"client": "ftp", "ran": False}),
+    ("empty client name: the default", {"VESKAR_FTP": ""}, ["a"], b"a|", b"", 0),
+]
+
+# The ignore list: a sign in a line that holds one of its texts is neither reported nor
+# counted; the line itself is relayed as ever.
+IGNORE_CASES = [
+    ("ignored reply line: no report, status 0", {"VESKAR_IGNORE": "550 incoming: File exists"},
+     [out(b"257 made\n550 incoming: File exists\n226 ok\n")],
+     b"257 made\n550 incoming: File exists\n226 ok\n", b"", 0),
+    ("ignored message: no report, status 0", {"VESKAR_IGNORE": "Not connected."},
+     [err(b"ftp> Not connected.\n")], b"", b"ftp> Not connected.\n", 0),
+    ("ignored unfinished line at the end", {"VESKAR_IGNORE": "Not connected."},
+     [out(b"ftp> Not connected.")], b"ftp> Not connected.", b"", 0),
+    ("the same sign with other text still counts", {"VESKAR_IGNORE": "550 incoming: File exists"},
+     [out(b"550 incoming: File exists\n550 other: File exists\n")],
+     b"550 incoming: File exists\n550 other: File exists\n" + report(b"550 other: File exists"), b"", 3),
+    ("a message outside the list still counts", {"VESKAR_IGNORE": "Not connected."},
+     [out(b"Not connected.\nLogin failed.\n")],
+     b"Not connected.\nLogin failed.\n" + report(b"Login failed."), b"", 2),
+    ("part of a line matches", {"VESKAR_IGNORE": "File exists"},
+     [out(b"x\n550 incoming: File exists\r\n")], b"x\n550 incoming: File exists\r\n", b"", 0),
+    ("empty entries skipped, later ones used", {"VESKAR_IGNORE": ";;nothing here;;exists;"},
+     [out(b"x\n550 exists\n550 gone\n")], b"x\n550 exists\n550 gone\n" + report(b"550 gone"), b"", 3),
+    ("match is case-sensitive", {"VESKAR_IGNORE": "file exists"},
+     [out(b"x\n550 File exists\n")], b"x\n550 File exists\n" + report(b"550 File exists"), b"", 3),
+    ("a list of empty entries ignores nothing", {"VESKAR_IGNORE": ";;"},
+     [out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"), b"", 3),
+    ("the stall is no line: never ignored", {"VESKAR_IGNORE": "No activity", "VESKAR_IDLE_TIMEOUT": "1"},
+     ["s:60000"], report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+]
+
+# Beyond the timeout: the stop, the report and the drain, on a loaded machine; under
+# Wine also its start.
+SLACK = {"native": 8, "wine": 20}
+
+
+def native_path(wrapper, path):
+    """`path` as the wrapper's system names it."""
+    return "Z:" + path.replace("/", "\\") if wrapper.wine else path
+
+
+def run_setting_case(wrapper, build, row, failures):
+    name, env, actions, want_out, want_err, status, *rest = row
+    options = rest[0] if rest else {}
+    client = options.get("client", "ftp")
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, run_env = wrapper.prepare(bin_dir, actions, with_client=False)
+        if client != "ftp" and not options.get("search"):
+            # Off the search path, so that only VESKAR_FTP can find it.
+            run_env["PATH"] = os.environ["PATH"]
+            run_env.pop("WINEPATH", None)
+        elif wrapper.wine:
+            run_env["WINEPATH"] = native_path(wrapper, bin_dir)
+        else:
+            run_env["PATH"] = bin_dir + ":" + os.environ["PATH"]
+        if "missing" not in env.get("VESKAR_FTP", ""):
+            target = os.path.join(bin_dir, client + (".exe" if wrapper.wine else ""))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(wrapper.client, "rb") as source, open(target, "wb") as copy:
+                copy.write(source.read())
+            os.chmod(target, 0o755)
+        for key, value in env.items():
+            run_env[key] = native_path(wrapper, value.replace("{dir}", bin_dir)) if "{dir}" in value \
+                else value
+        # Output to files: a grandchild that outlives the wrapper may hold a pipe open.
+        with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+            began = time.monotonic()
+            try:
+                p = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                   cwd=bin_dir, env=run_env, timeout=50)
+                code = p.returncode
+            except subprocess.TimeoutExpired:
+                code = "still running after 50 s"
+            took = time.monotonic() - began
+            stdout.seek(0)
+            stderr.seek(0)
+            got = (stdout.read(), stderr.read(), code)
+        check(name, got, (wrapper.banner + want_out, want_err, status), failures)
+        if "within" in options and took > options["within"] + SLACK[build]:
+            failures.append("%s: ended after %.1f s, want at most %d + %d"
+                            % (name, took, options["within"], SLACK[build]))
+        pid_file = os.path.join(bin_dir, "client.pid")
+        if build == "native" and os.path.exists(pid_file):
+            with open(pid_file) as f:
+                pid = int(f.read())
+            if os.path.exists("/proc/%d" % pid):
+                failures.append("%s: the client (process %d) still runs" % (name, pid))
+                os.kill(pid, 9)
+        started = os.path.exists(os.path.join(bin_dir, "started"))
+        if not options.get("ran", True) and started:
+            failures.append("%s: the client ran" % name)
+        if options.get("ran", True) and "m:started" in actions and not started:
+            failures.append("%s: the client never ran" % name)
+
+
+def run_settings(wrapper, build, rows, only, failures):
+    count = 0
+    for row in rows:
+        options = row[6] if len(row) > 6 else {}
+        if only not in row[0] or build not in options.get("builds", ("native", "wine")):
+            continue
+        count += 1
+        run_setting_case(wrapper, build, row, failures)
+    return count
+
+
+def run_client_bound(wrapper, failures):
+    """VESKAR_FTP's word counts towards the command line's bound of 2047 characters."""
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        name = "c" * 40 + (".exe" if wrapper.wine else "")
+        with open(wrapper.client, "rb") as source, open(os.path.join(bin_dir, name), "wb") as copy:
+            copy.write(source.read())
+        os.chmod(os.path.join(bin_dir, name), 0o755)
+        client = native_path(wrapper, os.path.join(bin_dir, name))
+        fits = "o:" + "y" * (2047 - len(client) - 1 - 3)
+        for label, args, want in (
+                ("client path and arguments at the bound", [fits], (b"y" * (len(fits) - 2), b"", 0)),
+                ("client path and arguments one byte past the bound", [fits + "y", "m:started"],
+                 (fatal(b"Command line too long"), b"", 1))):
+            command, env = wrapper.prepare(bin_dir, args, with_client=False)
+            env["VESKAR_FTP"] = client
+            p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
+                               env=env, timeout=60)
+            check(label, (p.stdout, p.stderr, p.returncode), (wrapper.banner + want[0], want[1], want[2]),
+                  failures)
+        if os.path.exists(os.path.join(bin_dir, "started")):
+            failures.append("client path past the bound: the client ran")
+    return 2
+
+
 def run_special(wrapper, failures):
     """Cases that need more than a row: a missing client, the command-line bound."""
     got = wrapper.run(["o:started\\n"], with_client=False)
@@ -174,9 +407,10 @@ def main():
         count += 1
         got = wrapper.run(actions, stdin=stdin)
         check(name, got, (wrapper.banner + want_out, want_err, status), failures)
+    count += run_settings(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only, failures)
     if not options.only:
         run_special(wrapper, failures)
-        count += 3
+        count += 3 + run_client_bound(wrapper, failures)
     for f in failures:
         print("FAIL " + f)
     print("%d passed, %d failed" % (count - len(failures), len(failures)))

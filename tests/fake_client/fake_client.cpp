@@ -13,6 +13,10 @@
 //   w:MS     wait until Ctrl+C has come, at most MS milliseconds
 //   m:NAME   create the empty file NAME, to show that the client ran
 //   d        write "fds:" and the client's open descriptors, "fds:0,1,2\n" (POSIX)
+//   T        from now on, ignore SIGTERM (POSIX; nothing on Windows)
+//   p        write the client's process id to the file client.pid
+//   W:MS     for MS milliseconds, write 4 KiB to the file busy.dat every 100 ms and
+//            print nothing: a transfer that shows only in the client's I/O counters
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
@@ -261,6 +265,29 @@ int main(int argc, char** argv) {
     } else if (strncmp(action, "m:", 2) == 0) {
       FILE* marker = fopen(action + 2, "w");
       if (marker != nullptr) fclose(marker);
+    } else if (strcmp(action, "p") == 0) {
+      FILE* pid_file = fopen("client.pid", "w");
+      if (pid_file == nullptr) return 98;
+#ifdef _WIN32
+      fprintf(pid_file, "%lu\n", static_cast<unsigned long>(GetCurrentProcessId()));
+#else
+      fprintf(pid_file, "%ld\n", static_cast<long>(getpid()));
+#endif
+      fclose(pid_file);
+    } else if (strcmp(action, "T") == 0) {
+#ifndef _WIN32
+      signal(SIGTERM, SIG_IGN);
+#endif
+    } else if (strncmp(action, "W:", 2) == 0) {
+      FILE* busy = fopen("busy.dat", "wb");
+      if (busy == nullptr) return 98;
+      static char block[4096];
+      for (long waited = 0; waited < atol(action + 2); waited += 100) {
+        fwrite(block, 1, sizeof block, busy);
+        fflush(busy);
+        pause_ms(100);
+      }
+      fclose(busy);
     } else if (strncmp(action, "g:", 2) == 0) {
       leave_grandchild(atol(action + 2), argv[0]);
     } else {

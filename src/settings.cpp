@@ -1,0 +1,123 @@
+#include "settings.h"
+
+#include <string.h>
+
+#include "command_line.h"
+#include "platform/platform.h"
+
+unsigned idle_timeout_seconds = 0;
+
+namespace {
+
+// VESKAR_IGNORE's texts: each a start and length in ignore_value.
+char ignore_value[max_ignore_length + 1];
+size_t ignore_start[max_ignore_texts];
+size_t ignore_length[max_ignore_texts];
+size_t ignore_count = 0;
+
+// VESKAR_FTP's value; empty when unset.
+char client_value[command_line_size];
+
+// Room for the longest value of any of the three, and one byte to tell a longer one.
+char read_area[max_ignore_length + 2];
+
+bool contains(const char* line, size_t length, const char* text, size_t text_length) {
+  if (text_length > length) return false;
+  const char* last = line + (length - text_length);
+  for (const char* p = line; p <= last; ++p) {
+    p = static_cast<const char*>(memchr(p, text[0], static_cast<size_t>(last - p) + 1));
+    if (p == nullptr) return false;
+    if (memcmp(p, text, text_length) == 0) return true;
+  }
+  return false;
+}
+
+// Reads one variable into read_area. nullptr when its value does not fit there.
+const char* read_value(const char* name) {
+  return read_environment(name, read_area, sizeof read_area) < sizeof read_area ? read_area
+                                                                                 : nullptr;
+}
+
+const char out_of_range[] = "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none";
+const char not_a_number[] = "VESKAR_IDLE_TIMEOUT is not a whole number of seconds";
+const char ignore_too_long[] = "VESKAR_IGNORE is longer than 4095 characters";
+const char client_too_long[] = "Command line too long";
+
+}  // namespace
+
+const char* take_idle_timeout(const char* value) {
+  idle_timeout_seconds = 0;
+  if (value == nullptr || value[0] == '\0') return nullptr;
+  unsigned long seconds = 0;
+  const char* p = value;
+  if (*p == '-') ++p;  // a number, but out of range
+  if (*p == '\0') return not_a_number;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return not_a_number;
+    // Stays put once past the limit, so that no number of digits can overflow it.
+    if (seconds <= max_idle_timeout) seconds = seconds * 10 + static_cast<unsigned long>(*p - '0');
+  }
+  if ((value[0] == '-' && seconds != 0) || seconds > max_idle_timeout) return out_of_range;
+  idle_timeout_seconds = static_cast<unsigned>(seconds);
+  return nullptr;
+}
+
+const char* take_ignore_list(const char* value) {
+  ignore_count = 0;
+  if (value == nullptr) return nullptr;
+  size_t length = strlen(value);
+  if (length > max_ignore_length) return ignore_too_long;
+  memcpy(ignore_value, value, length + 1);
+  size_t start = 0;
+  for (size_t i = 0; i <= length; ++i) {
+    if (ignore_value[i] != ';' && ignore_value[i] != '\0') continue;
+    size_t text_length = i - start;
+    if (text_length > 0) {
+      if (text_length > max_ignore_text_length) {
+        ignore_count = 0;
+        return "VESKAR_IGNORE holds a text longer than 255 characters";
+      }
+      if (ignore_count == max_ignore_texts) {
+        ignore_count = 0;
+        return "VESKAR_IGNORE holds more than 32 texts";
+      }
+      ignore_start[ignore_count] = start;
+      ignore_length[ignore_count++] = text_length;
+    }
+    start = i + 1;
+  }
+  return nullptr;
+}
+
+const char* take_client(const char* value) {
+  client_value[0] = '\0';
+  if (value == nullptr) return nullptr;
+  size_t length = strlen(value);
+  // Not even the name alone would fit the command line.
+  if (length + 1 > command_line_size - 1) return client_too_long;
+  // The name is quoted when it holds a blank; a quote of its own would end that early.
+  if (strchr(value, '"') != nullptr) return "VESKAR_FTP holds a double quote";
+  memcpy(client_value, value, length + 1);
+  return nullptr;
+}
+
+const char* read_settings() {
+  // A value too long to read whole is too long for its variable.
+  const char* value = read_value("VESKAR_IDLE_TIMEOUT");
+  if (value == nullptr) return out_of_range;
+  if (const char* problem = take_idle_timeout(value)) return problem;
+  value = read_value("VESKAR_IGNORE");
+  if (value == nullptr) return ignore_too_long;
+  if (const char* problem = take_ignore_list(value)) return problem;
+  value = read_value("VESKAR_FTP");
+  if (value == nullptr) return client_too_long;
+  return take_client(value);
+}
+
+const char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
+
+bool sign_ignored(const char* line, size_t length) {
+  for (size_t t = 0; t < ignore_count; ++t)
+    if (contains(line, length, ignore_value + ignore_start[t], ignore_length[t])) return true;
+  return false;
+}

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "command_line.h"
+#include "settings.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+bool ignored(const std::string& line) { return sign_ignored(line.data(), line.size()); }
+
+void set_variable(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value == nullptr)
+    unsetenv(name);
+  else
+    setenv(name, value, 1);
+#endif
+}
+
+// Leaves every setting as unset, in the environment and in the module.
+struct Settings : ::testing::Test {
+  void TearDown() override {
+    for (const char* name : {"VESKAR_IDLE_TIMEOUT", "VESKAR_IGNORE", "VESKAR_FTP"})
+      set_variable(name, nullptr);
+    EXPECT_EQ(read_settings(), nullptr);
+  }
+};
+
+TEST_F(Settings, IdleTimeoutWholeSecondsInRange) {
+  EXPECT_EQ(take_idle_timeout("1"), nullptr);
+  EXPECT_EQ(idle_timeout_seconds, 1u);
+  EXPECT_EQ(take_idle_timeout("604800"), nullptr);
+  EXPECT_EQ(idle_timeout_seconds, 604800u);
+  EXPECT_EQ(take_idle_timeout("0042"), nullptr);
+  EXPECT_EQ(idle_timeout_seconds, 42u);
+  for (const char* off : {"0", "", "000", "-0"}) {
+    EXPECT_EQ(take_idle_timeout(off), nullptr) << off;
+    EXPECT_EQ(idle_timeout_seconds, 0u) << off;
+  }
+  EXPECT_EQ(take_idle_timeout(nullptr), nullptr);
+  EXPECT_EQ(idle_timeout_seconds, 0u);
+}
+
+TEST_F(Settings, IdleTimeoutBadValuesLeaveItOff) {
+  const std::string not_number = "VESKAR_IDLE_TIMEOUT is not a whole number of seconds";
+  const std::string out_of_range =
+      "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none";
+  for (const char* bad : {"x", "5s", " 5", "5 ", "+5", "1.5", "1e3", "0x10", "-", "--5", "5-"}) {
+    take_idle_timeout("7");
+    const char* problem = take_idle_timeout(bad);
+    ASSERT_NE(problem, nullptr) << bad;
+    EXPECT_EQ(problem, not_number) << bad;
+    EXPECT_EQ(idle_timeout_seconds, 0u) << bad;
+  }
+  // Far past any integer type: must not wrap round into range.
+  for (std::string bad : {std::string("604801"), std::string("-1"), std::string("4294967297"),
+                          std::string("18446744073709551617"), std::string(300, '9')}) {
+    take_idle_timeout("7");
+    const char* problem = take_idle_timeout(bad.c_str());
+    ASSERT_NE(problem, nullptr) << bad;
+    EXPECT_EQ(problem, out_of_range) << bad;
+    EXPECT_EQ(idle_timeout_seconds, 0u) << bad;
+  }
+}
+
+TEST_F(Settings, IgnoreListMatchesAnyTextAnywhereInTheLine) {
+  ASSERT_EQ(take_ignore_list("550 File exists;;Not connected.;"), nullptr);
+  EXPECT_TRUE(ignored("550 File exists."));
+  EXPECT_TRUE(ignored("ftp> Not connected."));
+  EXPECT_TRUE(ignored("Not connected."));
+  EXPECT_FALSE(ignored("550 File exist"));
+  EXPECT_FALSE(ignored("550 file exists"));  // byte for byte, case and all
+  EXPECT_FALSE(ignored("Not connected"));
+  EXPECT_FALSE(ignored(""));
+  // The length given counts, not a terminator: bytes past it are not looked at.
+  const char line[] = "550 File exists.";
+  EXPECT_FALSE(sign_ignored(line, 10));
+  EXPECT_TRUE(sign_ignored(line, 15));
+  // Zero bytes and other bytes in the line are just bytes.
+  EXPECT_TRUE(ignored(std::string("\0\xff 550 File exists\0", 20)));
+}
+
+TEST_F(Settings, IgnoreListEmptyOrUnsetIgnoresNothing) {
+  for (const char* value : {"", ";", ";;;;", static_cast<const char*>(nullptr)}) {
+    ASSERT_EQ(take_ignore_list(value), nullptr);
+    EXPECT_FALSE(ignored("550 File exists.")) << (value ? value : "unset");
+    EXPECT_FALSE(ignored(";")) << (value ? value : "unset");
+  }
+}
+
+TEST_F(Settings, IgnoreListLimits) {
+  // 32 texts of 255 characters fit, with the whole at 4095 characters at most.
+  std::string list;
+  for (int t = 0; t < 15; ++t) list += std::string(254, 'a') + static_cast<char>('A' + t) + ";";
+  for (int t = 0; t < 17; ++t) list += "#" + std::string(1, static_cast<char>('a' + t)) + ";";
+  list.resize(max_ignore_length, ';');
+  ASSERT_EQ(take_ignore_list(list.c_str()), nullptr);
+  EXPECT_TRUE(ignored(std::string(254, 'a') + "O"));  // the 15th long text, whole
+  EXPECT_FALSE(ignored(std::string(253, 'a') + "O"));
+  EXPECT_TRUE(ignored("x#qx"));  // the 32nd text
+  EXPECT_FALSE(ignored("x#rx"));
+
+  EXPECT_STREQ(take_ignore_list((list + ";").c_str()),
+               "VESKAR_IGNORE is longer than 4095 characters");
+  std::string texts;
+  for (int t = 0; t < 33; ++t) texts += "t" + std::to_string(t) + ";";
+  EXPECT_STREQ(take_ignore_list(texts.c_str()), "VESKAR_IGNORE holds more than 32 texts");
+  EXPECT_FALSE(ignored("t1"));  // a refused list ignores nothing
+  EXPECT_STREQ(take_ignore_list(("a;" + std::string(256, 'b')).c_str()),
+               "VESKAR_IGNORE holds a text longer than 255 characters");
+  EXPECT_FALSE(ignored("a"));
+  EXPECT_EQ(take_ignore_list(("a;" + std::string(255, 'b')).c_str()), nullptr);
+  EXPECT_TRUE(ignored(std::string(255, 'b')));
+}
+
+TEST_F(Settings, ClientReplacesTheDefault) {
+  ASSERT_EQ(take_client(nullptr), nullptr);
+  EXPECT_STREQ(client_program(), default_client);
+  ASSERT_EQ(take_client(""), nullptr);
+  EXPECT_STREQ(client_program(), default_client);
+  ASSERT_EQ(take_client("C:\\Windows\\System32\\ftp.exe"), nullptr);
+  EXPECT_STREQ(client_program(), "C:\\Windows\\System32\\ftp.exe");
+  EXPECT_STREQ(take_client("\"C:\\Program Files\\ftp.exe\""), "VESKAR_FTP holds a double quote");
+  EXPECT_STREQ(client_program(), default_client);
+  // The name and its space must fit the command line by themselves.
+  std::string longest(command_line_size - 2, 'c');
+  EXPECT_EQ(take_client(longest.c_str()), nullptr);
+  EXPECT_EQ(client_program(), longest);
+  EXPECT_STREQ(take_client((longest + "c").c_str()), "Command line too long");
+  EXPECT_STREQ(client_program(), default_client);
+}
+
+TEST_F(Settings, ReadFromTheEnvironment) {
+  set_variable("VESKAR_IDLE_TIMEOUT", "30");
+  set_variable("VESKAR_IGNORE", "File exists");
+  set_variable("VESKAR_FTP", "my-ftp");
+  ASSERT_EQ(read_settings(), nullptr);
+  EXPECT_EQ(idle_timeout_seconds, 30u);
+  EXPECT_TRUE(ignored("550 File exists."));
+  EXPECT_STREQ(client_program(), "my-ftp");
+
+  // The first bad value is the one reported.
+  set_variable("VESKAR_IDLE_TIMEOUT", "soon");
+  set_variable("VESKAR_IGNORE", std::string(5000, 'x').c_str());
+  EXPECT_STREQ(read_settings(), "VESKAR_IDLE_TIMEOUT is not a whole number of seconds");
+  set_variable("VESKAR_IDLE_TIMEOUT", std::string(5000, '1').c_str());
+  EXPECT_STREQ(read_settings(),
+               "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none");
+  set_variable("VESKAR_IDLE_TIMEOUT", nullptr);
+  EXPECT_STREQ(read_settings(), "VESKAR_IGNORE is longer than 4095 characters");
+  set_variable("VESKAR_IGNORE", nullptr);
+  set_variable("VESKAR_FTP", std::string(5000, 'c').c_str());
+  EXPECT_STREQ(read_settings(), "Command line too long");
+  set_variable("VESKAR_FTP", nullptr);
+}
+
+}  // namespace
