@@ -13,6 +13,7 @@
 
 #include "../handles.h"
 #include "../platform/platform.h"
+#include "../settings.h"
 
 int exit_status = status_no_sign;
 
@@ -582,11 +583,29 @@ bool counts_in_line(const char* text, const sign_finds* finds, size_t p) {
   return holds(text, end, search_index.text[p], search_index.length[p]);
 }
 
+// The line around text[at] within text[0, length), without its line feed.
+void line_around(const char* text, size_t length, size_t at, size_t* start, size_t* size) {
+  size_t from = at;
+  while (from > 0 && text[from - 1] != '\n') --from;
+  const void* feed = memchr(text + at, '\n', length - at);
+  size_t end = feed ? static_cast<size_t>(static_cast<const char*>(feed) - text) : length;
+  *start = from;
+  *size = end - from;
+}
+
+// Whether the user ignores the signs in the line around text[at].
+bool line_ignored(const char* text, size_t length, size_t at) {
+  size_t line, size;
+  line_around(text, length, at, &line, &size);
+  return sign_ignored(text + line, size);
+}
+
 // Reports the signs of text[0, length), a single line: its known messages in table
 // order, then its reply lines. Also right for several lines that hold reply lines
-// alone, in the order of the text.
+// alone, in the order of the text. A sign in a line that the user ignores is neither
+// reported nor counted.
 void report_signs(const char* text, size_t length, const sign_finds* finds) {
-  if ((finds->found[0] | finds->found[1]) != 0) {
+  if ((finds->found[0] | finds->found[1]) != 0 && !line_ignored(text, length, 0)) {
     for (size_t p = 0; p < search_index.pattern_count; ++p) {
       if (!is_found(finds->found, search_index.first_of_text[p])) continue;
       if (!counts_in_line(text, finds, search_index.first_of_text[p])) continue;
@@ -594,9 +613,11 @@ void report_signs(const char* text, size_t length, const sign_finds* finds) {
     }
   }
   const reply_list& replies = finds->replies;
-  for (size_t r = 0; r < replies.count; ++r) report_reply(text, length, replies.start[r]);
+  for (size_t r = 0; r < replies.count; ++r)
+    if (!line_ignored(text, length, replies.start[r])) report_reply(text, length, replies.start[r]);
   for (size_t i = replies.resume; i < length && length - i >= 5; ++i)
-    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1) &&
+        !line_ignored(text, length, i + 1))
       report_reply(text, length, i + 1);
 }
 
