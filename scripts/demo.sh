@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-veskar=$PWD/build/native/veskar
+veskar=$PWD/build/demo/veskar
 python=/usr/bin/python3  # Debian's python3, the one that can import pyftpdlib
 if [ ! -x "$veskar" ]; then
   echo "No $veskar yet: run 'make demo', which builds it first." >&2

@@ -1,10 +1,24 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests, the demo and the benchmarks need.
-# Does nothing when everything is there already; otherwise needs root and apt-get.
+# Installs the Debian packages a make target needs. Does nothing when everything is
+# there already; otherwise needs root and apt-get.
+#
+#   scripts/install-deps.sh        everything: builds, tests, benchmarks, packages
+#   scripts/install-deps.sh demo   only what `make demo` needs: a compiler, CMake, an
+#                                  ftp client and the FTP server the demo starts
+#
+# Both Windows paths are installed on every machine: wine64 runs the 64-bit program
+# anywhere, wine32 the 32-bit one where the kernel runs 32-bit programs. Installing
+# wine32 does not need such a kernel.
 set -eu
 
-packages="cmake make g++ clang libclang-rt-14-dev llvm libgtest-dev libbenchmark-dev valgrind
-g++-mingw-w64-i686 wine wine32:i386 inetutils-ftp tnftp python3-pyftpdlib hyperfine python3 util-linux mount"
+demo="cmake make g++ python3 python3-pyftpdlib inetutils-ftp"
+case ${1:-all} in
+  demo) packages=$demo ;;
+  all) packages="$demo clang libclang-rt-14-dev llvm libgtest-dev libbenchmark-dev valgrind
+tnftp hyperfine util-linux mount gzip lintian
+g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386" ;;
+  *) echo "usage: $0 [demo]" >&2; exit 2 ;;
+esac
 
 missing=""
 for p in $packages; do
@@ -19,9 +33,12 @@ if [ "$(id -u)" != 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 # wine32 lives in the i386 architecture, which a fresh amd64 machine does not have.
-case " $(dpkg --print-foreign-architectures | tr '\n' ' ') " in
-  *" i386 "*) ;;
-  *) dpkg --add-architecture i386 ;;
+case "$missing" in
+  *:i386*)
+    case " $(dpkg --print-foreign-architectures | tr '\n' ' ') " in
+      *" i386 "*) ;;
+      *) dpkg --add-architecture i386 ;;
+    esac ;;
 esac
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends $missing >/dev/null

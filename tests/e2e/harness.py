@@ -72,7 +72,8 @@ class Wrapper:
         if self.wine:
             # The client is found through the search path; never beside the wrapper.
             env["WINEPATH"] = "Z:" + bin_dir.replace("/", "\\")
-            command = ["wine", self.wrapper] + list(args)
+            # scripts/with-wine.sh names the loader for the build under test.
+            command = [os.environ.get("VESKAR_TEST_WINE", "wine"), self.wrapper] + list(args)
         else:
             env["PATH"] = bin_dir + (":" + env["PATH"] if with_client else "")
             command = [self.wrapper] + list(args)
