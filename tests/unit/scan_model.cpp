@@ -15,7 +15,7 @@ bool opens_reply(const std::string& line, size_t p) {
 }
 
 size_t pair_at(const std::string& s, size_t i) {
-  return static_cast<unsigned char>(s[i]) << 8 | static_cast<unsigned char>(s[i + 1]);
+  return size_t{static_cast<unsigned char>(s[i])} << 8 | static_cast<unsigned char>(s[i + 1]);
 }
 
 void move_status(int* status, int kind) {
