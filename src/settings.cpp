@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "platform/platform.h"
+#include "scan/scan.h"
 
 unsigned idle_timeout_seconds = 0;
 
@@ -20,17 +21,6 @@ char client_value[command_line_size];
 
 // Room for the longest value of any of the three, and one byte to tell a longer one.
 char read_area[max_ignore_length + 2];
-
-bool contains(const char* line, size_t length, const char* text, size_t text_length) {
-  if (text_length > length) return false;
-  const char* last = line + (length - text_length);
-  for (const char* p = line; p <= last; ++p) {
-    p = static_cast<const char*>(memchr(p, text[0], static_cast<size_t>(last - p) + 1));
-    if (p == nullptr) return false;
-    if (memcmp(p, text, text_length) == 0) return true;
-  }
-  return false;
-}
 
 // Reads one variable into read_area. nullptr when its value does not fit there.
 const char* read_value(const char* name) {
@@ -118,6 +108,6 @@ const char* client_program() { return client_value[0] != '\0' ? client_value : d
 
 bool sign_ignored(const char* line, size_t length) {
   for (size_t t = 0; t < ignore_count; ++t)
-    if (contains(line, length, ignore_value + ignore_start[t], ignore_length[t])) return true;
+    if (text_holds(line, length, ignore_value + ignore_start[t], ignore_length[t])) return true;
   return false;
 }

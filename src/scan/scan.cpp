@@ -567,12 +567,6 @@ void find_signs(const char* text, size_t length, char before, sign_finds* finds)
     check_mark(text, length, finds->searched, i, replies, finds->found);
 }
 
-bool holds(const char* text, size_t length, const char* pattern, size_t size) {
-  for (size_t i = 0; i + size <= length; ++i)
-    if (text[i] == pattern[0] && memcmp(text + i, pattern, size) == 0) return true;
-  return false;
-}
-
 // Whether a found pattern counts in its line. A reply line is a sign of its own, and
 // servers put the C library's words in their replies ("550 x: No such file or
 // directory"): the client's own messages count only before the line's first reply.
@@ -580,7 +574,7 @@ bool counts_in_line(const char* text, const sign_finds* finds, size_t p) {
   if (p < signature_count || finds->replies.count == 0) return true;
   size_t reply = finds->replies.start[0];
   size_t end = reply < finds->searched ? reply : finds->searched;
-  return holds(text, end, search_index.text[p], search_index.length[p]);
+  return text_holds(text, end, search_index.text[p], search_index.length[p]);
 }
 
 // The line around text[at] within text[0, length), without its line feed.
@@ -622,6 +616,12 @@ void report_signs(const char* text, size_t length, const sign_finds* finds) {
 }
 
 }  // namespace
+
+bool text_holds(const char* text, size_t length, const char* pattern, size_t size) {
+  for (size_t i = 0; i + size <= length; ++i)
+    if (text[i] == pattern[0] && memcmp(text + i, pattern, size) == 0) return true;
+  return false;
+}
 
 void report_sign(const char* text, run_status status) {
   write_line(report_banner, "");

@@ -30,6 +30,10 @@ extern const char error_signatures[signature_count][signature_slot];
 extern const char* const client_signatures[];
 extern const size_t client_signature_count;
 
+// Whether text[0, length) holds the `size` bytes of `pattern` (size at least 1)
+// anywhere: the plain search for the rare checks beside the scan's own.
+bool text_holds(const char* text, size_t length, const char* pattern, size_t size);
+
 // Writes an error report whose text is `text` and records `status` if this is the
 // run's first sign. For signs that are no client output, such as a stalled client.
 void report_sign(const char* text, run_status status);
