@@ -1,0 +1,12 @@
+# What both Windows toolchains share: MinGW-w64 for VESKAR_MINGW_TRIPLE, its libraries
+# and headers only, and tests run through VESKAR_MINGW_EMULATOR. Included by
+# i686-w64-mingw32.cmake and x86_64-w64-mingw32.cmake, which set those two.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${VESKAR_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VESKAR_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VESKAR_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VESKAR_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VESKAR_MINGW_EMULATOR})
