@@ -23,7 +23,8 @@
 #include "handles.h"
 #include "platform/platform.h"
 #include "relay.h"
-#include "scan/scan.h"
+#include "report.h"
+#include "scan/lines.h"
 #include "scan_model.h"
 
 namespace {
@@ -86,13 +87,13 @@ std::string scan_in_reads(const char* stream, size_t length, const std::vector<s
     // Each read in a block of its own size, so a look past its end is caught.
     char* read = static_cast<char*>(malloc(size));
     memcpy(read, stream, size);
-    scan_lines(&cutter, read, size);
+    scan_lines(&cutter, read, size, report_found, nullptr);
     if (memcmp(read, stream, size) != 0) fail("the scan changed a read");
     free(read);
     stream += size;
     length -= size;
   }
-  finish_lines(&cutter);
+  finish_lines(&cutter, report_found, nullptr);
   return read_capture(capture, 0);
 }
 

@@ -1,6 +1,6 @@
 #include "handles.h"
 
-#include "scan/scan.h"
+#include "exit_status.h"
 
 os_handle saved_stdout = no_handle;
 os_handle saved_stderr = no_handle;

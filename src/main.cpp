@@ -3,7 +3,7 @@
 #include "handles.h"
 #include "platform/platform.h"
 #include "relay.h"
-#include "scan/scan.h"
+#include "report.h"
 #include "settings.h"
 
 namespace {

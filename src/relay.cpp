@@ -2,7 +2,8 @@
 
 #include "handles.h"
 #include "platform/platform.h"
-#include "scan/scan.h"
+#include "report.h"
+#include "scan/lines.h"
 #include "settings.h"
 
 namespace {
@@ -15,31 +16,12 @@ struct stream_state {
 // reset_relay opens the echoes.
 stream_state streams[2];
 
-// Writes the decimal digits of `number`, terminated, into `text` (12 bytes).
-void format_number(unsigned number, char* text) {
-  char digits[12];
-  size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + number % 10);
-    number /= 10;
-  } while (number != 0);
-  for (size_t i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
-  text[count] = '\0';
-}
-
 // The client showed no activity for idle_timeout_seconds.
 void stop_stalled_client() {
   stop_client();
   // What it printed before it went quiet counts first: an unfinished prompt, say.
-  for (stream_state& s : streams) finish_lines(&s.lines);
-  char seconds[12];
-  format_number(idle_timeout_seconds, seconds);
-  char text[line_buffer_size];
-  format_line(text,
-              idle_timeout_seconds == 1 ? "No activity for %s second: ftp stopped"
-                                        : "No activity for %s seconds: ftp stopped",
-              seconds);
-  report_sign(text, status_stalled);
+  for (stream_state& s : streams) finish_lines(&s.lines, report_found, nullptr);
+  report_stall(idle_timeout_seconds);
 }
 
 }  // namespace
@@ -54,7 +36,7 @@ void reset_relay() {
 void relay_chunk(int stream, const char* bytes, size_t length) {
   stream_state& s = streams[stream];
   if (length == 0) {
-    finish_lines(&s.lines);
+    finish_lines(&s.lines, report_found, nullptr);
     return;
   }
   // Every read is shown as it came, before anything about it is reported. After a
@@ -62,7 +44,7 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
   // stalls on a full pipe and no failure sign goes uncounted.
   if (s.echo_open)
     s.echo_open = write_handle(stream == output_stream ? saved_stdout : saved_stderr, bytes, length);
-  scan_lines(&s.lines, bytes, length);
+  scan_lines(&s.lines, bytes, length, report_found, nullptr);
 }
 
 void relay_streams() {

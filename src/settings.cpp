@@ -4,7 +4,7 @@
 
 #include "command_line.h"
 #include "platform/platform.h"
-#include "scan/scan.h"
+#include "text.h"
 
 unsigned idle_timeout_seconds = 0;
 

@@ -1,7 +1,7 @@
 // Failure messages of the POSIX ftp clients (inetutils-ftp, tnftp) that
 // error_signatures does not hold, as they print them. Most are the C library's
 // texts after the client's own words, which differ between the two clients.
-#include "scan.h"
+#include "signatures.h"
 
 const char* const client_signatures[] = {
     "No such file or directory",             // a local file or directory that is not there;

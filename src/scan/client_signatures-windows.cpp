@@ -1,5 +1,5 @@
 // ftp.exe's failure messages are all in error_signatures: nothing to add.
-#include "scan.h"
+#include "signatures.h"
 
 const char* const client_signatures[] = {nullptr};
 const size_t client_signature_count = 0;

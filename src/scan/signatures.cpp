@@ -1,5 +1,5 @@
 // The known failure messages of the Windows command-line FTP client and its replies.
-#include "scan.h"
+#include "signatures.h"
 
 const char error_signatures[signature_count][signature_slot] = {
     "TLI Error",

@@ -7,7 +7,8 @@
 #include "handles.h"
 #include "relay.h"
 #include "report_capture.h"
-#include "scan/scan.h"
+#include "report.h"
+#include "scan/lines.h"
 
 namespace {
 
@@ -18,11 +19,11 @@ std::string scan_in_reads(const std::string& stream, const std::vector<size_t>& 
   start_lines(&cutter);
   size_t from = 0;
   for (size_t cut : cuts) {
-    if (cut > from) scan_lines(&cutter, stream.data() + from, cut - from);
+    if (cut > from) scan_lines(&cutter, stream.data() + from, cut - from, report_found, nullptr);
     from = cut;
   }
-  if (stream.size() > from) scan_lines(&cutter, stream.data() + from, stream.size() - from);
-  finish_lines(&cutter);
+  if (stream.size() > from) scan_lines(&cutter, stream.data() + from, stream.size() - from, report_found, nullptr);
+  finish_lines(&cutter, report_found, nullptr);
   return end_capture();
 }
 

@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #include "handles.h"
-#include "scan/scan.h"
+#include "report.h"
 
 #ifdef _WIN32
 #include <io.h>

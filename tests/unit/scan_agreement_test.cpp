@@ -16,7 +16,8 @@
 
 #include "report_capture.h"
 #include "scan_model.h"
-#include "scan/scan.h"
+#include "report.h"
+#include "scan/lines.h"
 
 namespace {
 
@@ -83,10 +84,10 @@ std::string scan_stream_in_reads(const std::string& stream, const std::vector<si
   start_lines(&cutter);
   for (size_t at = 0, r = 0; at < stream.size(); ++r) {
     size_t size = std::min(sizes[r % sizes.size()], stream.size() - at);
-    scan_lines(&cutter, stream.data() + at, size);
+    scan_lines(&cutter, stream.data() + at, size, report_found, nullptr);
     at += size;
   }
-  finish_lines(&cutter);
+  finish_lines(&cutter, report_found, nullptr);
   *status = exit_status;
   return end_capture();
 }

@@ -1,6 +1,7 @@
 #include "scan_model.h"
 
-#include "scan/scan.h"
+#include "exit_status.h"
+#include "scan/search.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// Signature and reply-line passes over pieces of client output, and their reports.
-#include "scan.h"
+// Signature and reply-line passes over pieces of client output.
+#include "search.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -11,16 +11,9 @@
 #endif
 #endif
 
-#include "../handles.h"
-#include "../platform/platform.h"
-#include "../settings.h"
-
-int exit_status = status_no_sign;
+#include "../text.h"
 
 namespace {
-
-const char report_banner[] = "*************** Error Found ***************\n";
-const char report_text_format[] = "Error text: %s\n";
 
 enum {
   max_patterns = max_signatures,
@@ -314,16 +307,6 @@ void find_patterns(const char* text, size_t from, size_t length, uint64_t found[
   for (; q + gram_size <= length; q += sample_step) probe_and_verify(text, length, q, found);
 }
 
-void write_line(const char* format, const char* text) {
-  char line[line_buffer_size];
-  size_t length = format_line(line, format, text);
-  write_handle(saved_stdout, line, length);
-}
-
-void record(int status) {
-  if (exit_status == status_no_sign) exit_status = status;
-}
-
 bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -333,25 +316,9 @@ bool opens_reply(const char* code) {
          is_digit(static_cast<unsigned char>(code[2])) && code[3] == ' ';
 }
 
-// Reports the reply line that starts at text[start]: its text runs to the first line
-// feed, which must come before the piece's end and any zero byte.
-void report_reply(const char* text, size_t length, size_t start) {
-  write_line(report_banner, "");
-  size_t end = start + 4;
-  while (end < length && text[end] != '\n' && text[end] != '\0') ++end;
-  if (end < length && text[end] == '\n') {
-    char reply[line_buffer_size];
-    size_t kept = end - start < sizeof reply - 1 ? end - start : sizeof reply - 1;
-    memcpy(reply, text + start, kept);
-    reply[kept] = '\0';
-    write_line(report_text_format, reply);
-  }
-  record(status_error_reply);
-}
-
-// The reply lines the block pass found, by where their codes start; reported after
+// The reply lines the block pass found, by where their codes start; handed on after
 // the known messages. A piece of piece_size bytes fits; past that (a longer chunk from
-// a caller), the rest is searched again when the list has been reported.
+// a caller), the rest is searched again when the list has been handed on.
 struct reply_list {
   size_t count;
   size_t start[max_replies];
@@ -535,12 +502,6 @@ const joint_pass_function joint_pass = nullptr;
 void choose_joint_pass(int) {}
 #endif
 
-void scan_held(line_cutter* cutter) {
-  scan_piece(cutter->held, cutter->held_length, cutter->before);
-  cutter->before = cutter->held[cutter->held_length - 1];
-  cutter->held_length = 0;
-}
-
 // What one search of a text found: the patterns it holds, where its reply lines start,
 // and where the text that patterns may lie in ends (its first zero byte, or its end).
 struct sign_finds {
@@ -550,7 +511,7 @@ struct sign_finds {
 };
 
 // Searches text[0, length), whose stream byte before it was `before`, for every sign.
-void find_signs(const char* text, size_t length, char before, sign_finds* finds) {
+void search_piece(const char* text, size_t length, char before, sign_finds* finds) {
   finds->found[0] = finds->found[1] = 0;
   reply_list* replies = &finds->replies;
   replies->count = 0;
@@ -587,119 +548,75 @@ void line_around(const char* text, size_t length, size_t at, size_t* start, size
   *size = end - from;
 }
 
-// Whether the user ignores the signs in the line around text[at].
-bool line_ignored(const char* text, size_t length, size_t at) {
-  size_t line, size;
-  line_around(text, length, at, &line, &size);
-  return sign_ignored(text + line, size);
+
+// Hands `sink` the reply line that starts at text[start]: its text runs to the first
+// line feed, which must come before the piece's end and any zero byte.
+void hand_reply(const char* text, size_t length, size_t start, sign_sink sink, void* context) {
+  found_sign sign = {sign_reply, nullptr, 0, nullptr, 0};
+  size_t end = start + 4;
+  while (end < length && text[end] != '\n' && text[end] != '\0') ++end;
+  if (end < length && text[end] == '\n') {
+    sign.text = text + start;
+    sign.length = end - start;
+  }
+  size_t line;
+  line_around(text, length, start, &line, &sign.line_length);
+  sign.line = text + line;
+  sink(&sign, context);
 }
 
-// Reports the signs of text[0, length), a single line: its known messages in table
+// Hands on the signs of text[0, length), a single line: its known messages in table
 // order, then its reply lines. Also right for several lines that hold reply lines
-// alone, in the order of the text. A sign in a line that the user ignores is neither
-// reported nor counted.
-void report_signs(const char* text, size_t length, const sign_finds* finds) {
-  if ((finds->found[0] | finds->found[1]) != 0 && !line_ignored(text, length, 0)) {
+// alone, in the order of the text.
+void hand_signs(const char* text, size_t length, const sign_finds* finds, sign_sink sink,
+                void* context) {
+  if ((finds->found[0] | finds->found[1]) != 0) {
+    found_sign sign = {sign_message, nullptr, 0, text, 0};
+    size_t line;
+    line_around(text, length, 0, &line, &sign.line_length);
     for (size_t p = 0; p < search_index.pattern_count; ++p) {
       if (!is_found(finds->found, search_index.first_of_text[p])) continue;
       if (!counts_in_line(text, finds, search_index.first_of_text[p])) continue;
-      report_sign(search_index.text[p], status_known_message);
+      sign.text = search_index.text[p];
+      sign.length = search_index.length[p];
+      sink(&sign, context);
     }
   }
   const reply_list& replies = finds->replies;
-  for (size_t r = 0; r < replies.count; ++r)
-    if (!line_ignored(text, length, replies.start[r])) report_reply(text, length, replies.start[r]);
+  for (size_t r = 0; r < replies.count; ++r) hand_reply(text, length, replies.start[r], sink, context);
   for (size_t i = replies.resume; i < length && length - i >= 5; ++i)
-    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1) &&
-        !line_ignored(text, length, i + 1))
-      report_reply(text, length, i + 1);
+    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
+      hand_reply(text, length, i + 1, sink, context);
 }
 
 }  // namespace
-
-bool text_holds(const char* text, size_t length, const char* pattern, size_t size) {
-  for (size_t i = 0; i + size <= length; ++i)
-    if (text[i] == pattern[0] && memcmp(text + i, pattern, size) == 0) return true;
-  return false;
-}
-
-void report_sign(const char* text, run_status status) {
-  write_line(report_banner, "");
-  write_line(report_text_format, text);
-  record(status);
-}
 
 void limit_scan_passes(int widest) {
   if (!search_index.built) build_index();
   choose_joint_pass(widest);
 }
 
-int scan_piece(const char* text, size_t length, char before) {
+void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context) {
   if (!search_index.built) build_index();
   // One search of the whole piece; nearly always it finds no known message, and its
   // reply lines, if any, are then its signs in line order.
   static sign_finds finds;
-  find_signs(text, length, before, &finds);
+  search_piece(text, length, before, &finds);
   bool messages = (finds.found[0] | finds.found[1]) != 0;
   const char* feed = static_cast<const char*>(memchr(text, '\n', length));
   bool one_line = feed == nullptr || feed == text + length - 1;
   if (one_line || (!messages && finds.searched == length)) {
-    report_signs(text, length, &finds);
-    return exit_status;
+    hand_signs(text, length, &finds, sink, context);
+    return;
   }
   // Several lines, with a known message or a zero byte among them: each line is
-  // searched and reported by itself, so that the reports follow the lines and a line's
-  // zero byte hides nothing in the next.
+  // searched by itself, so that the signs follow the lines and a line's zero byte
+  // hides nothing in the next.
   for (size_t start = 0; start < length;) {
     const char* end = static_cast<const char*>(memchr(text + start, '\n', length - start));
     size_t size = end == nullptr ? length - start : static_cast<size_t>(end - text) + 1 - start;
-    find_signs(text + start, size, start == 0 ? before : '\n', &finds);
-    report_signs(text + start, size, &finds);
+    search_piece(text + start, size, start == 0 ? before : '\n', &finds);
+    hand_signs(text + start, size, &finds, sink, context);
     start += size;
   }
-  return exit_status;
-}
-
-int scan_chunk(const char* text, size_t length) { return scan_piece(text, length, '\0'); }
-
-void start_lines(line_cutter* cutter) {
-  cutter->held_length = 0;
-  cutter->before = '\n';  // the start of a stream counts as the end of a line
-}
-
-void scan_lines(line_cutter* cutter, const char* bytes, size_t length) {
-  while (length > 0) {
-    const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
-    if (cutter->held_length == 0 && feed != nullptr) {
-      // Whole lines straight from the read: every line up to its last line feed.
-      const char* last = feed;
-      for (const char* p = bytes + length - 1; p > feed; --p) {
-        if (*p == '\n') {
-          last = p;
-          break;
-        }
-      }
-      size_t whole = static_cast<size_t>(last - bytes) + 1;
-      if (whole > piece_size) whole = piece_size;  // a read never exceeds a piece
-      scan_piece(bytes, whole, cutter->before);
-      cutter->before = bytes[whole - 1];
-      bytes += whole;
-      length -= whole;
-      continue;
-    }
-    // Finish, or add to, the held line.
-    size_t wanted = feed ? static_cast<size_t>(feed - bytes) + 1 : length;
-    size_t room = piece_size - cutter->held_length;
-    size_t taken = wanted < room ? wanted : room;
-    memcpy(cutter->held + cutter->held_length, bytes, taken);
-    cutter->held_length += taken;
-    bytes += taken;
-    length -= taken;
-    bool line_done = feed != nullptr && taken == wanted;
-    if (line_done || cutter->held_length == piece_size) scan_held(cutter);
-  }
-}
-
-void finish_lines(line_cutter* cutter) {
-  if (cutter->held_length > 0) scan_held(cutter);
 }

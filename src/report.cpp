@@ -1,0 +1,80 @@
+// Error reports and the run's status.
+#include "report.h"
+
+#include <string.h>
+
+#include "handles.h"
+#include "platform/platform.h"
+#include "settings.h"
+
+int exit_status = status_no_sign;
+
+namespace {
+
+const char report_banner[] = "*************** Error Found ***************\n";
+const char report_text_format[] = "Error text: %s\n";
+
+void write_line(const char* format, const char* text) {
+  char line[line_buffer_size];
+  size_t length = format_line(line, format, text);
+  write_handle(saved_stdout, line, length);
+}
+
+// Writes the decimal digits of `number`, terminated, into `text` (12 bytes).
+void format_number(unsigned number, char* text) {
+  char digits[12];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  for (size_t i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
+  text[count] = '\0';
+}
+
+void record(run_status status) {
+  if (exit_status == status_no_sign) exit_status = status;
+}
+
+}  // namespace
+
+void report_sign(const char* text, run_status status) {
+  write_line(report_banner, "");
+  write_line(report_text_format, text);
+  record(status);
+}
+
+void report_stall(unsigned seconds) {
+  char number[12];
+  format_number(seconds, number);
+  char text[line_buffer_size];
+  format_line(text,
+              seconds == 1 ? "No activity for %s second: ftp stopped"
+                           : "No activity for %s seconds: ftp stopped",
+              number);
+  report_sign(text, status_stalled);
+}
+
+void report_found(const found_sign* sign, void*) {
+  if (sign_ignored(sign->line, sign->line_length)) return;
+  run_status status = sign->kind == sign_message ? status_known_message : status_error_reply;
+  if (sign->text == nullptr) {
+    // A reply line whose end the piece does not hold: the banner alone.
+    write_line(report_banner, "");
+    record(status);
+    return;
+  }
+  // Client text, terminated and cut to what a report line can hold.
+  char text[line_buffer_size];
+  size_t kept = sign->length < sizeof text - 1 ? sign->length : sizeof text - 1;
+  memcpy(text, sign->text, kept);
+  text[kept] = '\0';
+  report_sign(text, status);
+}
+
+int scan_piece(const char* text, size_t length, char before) {
+  find_signs(text, length, before, report_found, nullptr);
+  return exit_status;
+}
+
+int scan_chunk(const char* text, size_t length) { return scan_piece(text, length, '\0'); }

@@ -1,0 +1,30 @@
+// The reports: turns failure signs into error reports on the wrapper's standard output
+// and keeps the run's status, which the first sign decides.
+#pragma once
+
+#include <stddef.h>
+
+#include "exit_status.h"
+#include "scan/search.h"
+
+// The run's status: status_no_sign until the first failure sign, then the kind of that
+// sign. Never changes after that.
+extern int exit_status;
+
+// A sign_sink: reports a sign the search found, unless its line holds a text of the
+// user's ignore list, and records its kind. `context` is unused.
+void report_found(const found_sign* sign, void* context);
+
+// Reports a sign that is no client output, such as a stalled client, and records
+// `status` if it is the run's first sign. The ignore list does not apply.
+void report_sign(const char* text, run_status status);
+
+// Reports a client stopped after `seconds` without activity: status_stalled.
+void report_stall(unsigned seconds);
+
+// Searches one piece, whose stream byte before it was `before`, and reports its signs.
+// Returns exit_status.
+int scan_piece(const char* text, size_t length, char before);
+
+// scan_piece for a chunk taken by itself, with nothing known before it.
+int scan_chunk(const char* text, size_t length);

@@ -1,0 +1,17 @@
+// The tables of known failure messages the search looks for.
+#pragma once
+
+#include <stddef.h>
+
+enum { signature_count = 79, signature_slot = 60, max_signatures = 128 };
+
+// The known failure messages, in search order. Some texts stand twice, on purpose:
+// each entry is reported by itself.
+extern const char error_signatures[signature_count][signature_slot];
+
+// Further failure messages of this system's client, searched after error_signatures
+// in the same pass. Each holds at least 11 characters (the search keeps room for just
+// the two shorter texts of error_signatures); with error_signatures at most
+// max_signatures in all.
+extern const char* const client_signatures[];
+extern const size_t client_signature_count;
