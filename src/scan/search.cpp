@@ -310,10 +310,32 @@ void find_patterns(const char* text, size_t from, size_t length, uint64_t found[
 bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-// A reply line starts at `code`: a code from 400 to 999 and a space.
-bool opens_reply(const char* code) {
-  return code[0] >= '4' && code[0] <= '9' && is_digit(static_cast<unsigned char>(code[1])) &&
-         is_digit(static_cast<unsigned char>(code[2])) && code[3] == ' ';
+// Whether a reply line starts at text[start] within text[0, length): a code from 400
+// to 999 and a space, and not the client's transfer statistics, whose byte count can
+// look like a code ("631 bytes sent in 00:00").
+bool reply_at(const char* text, size_t length, size_t start) {
+  if (length - start < 4) return false;
+  const char* code = text + start;
+  if (!(code[0] >= '4' && code[0] <= '9' && is_digit(static_cast<unsigned char>(code[1])) &&
+        is_digit(static_cast<unsigned char>(code[2])) && code[3] == ' '))
+    return false;
+  static const char sent[] = "bytes sent in ", received[] = "bytes received in ";
+  size_t rest = length - start - 4;
+  return !((rest >= sizeof sent - 1 && memcmp(code + 4, sent, sizeof sent - 1) == 0) ||
+           (rest >= sizeof received - 1 && memcmp(code + 4, received, sizeof received - 1) == 0));
+}
+
+// Where the reply line that a mark at text[i] opens starts, or 0 for none. A reply
+// starts after a line break, or right after the client's prompt "ftp> ": a client
+// that reads its commands from a file echoes none, so the reply shares the prompt's
+// line. Marks are a break, or the "> " that ends a prompt.
+size_t reply_after(const char* text, size_t length, size_t i) {
+  if (is_break(static_cast<unsigned char>(text[i])))
+    return reply_at(text, length, i + 1) ? i + 1 : 0;
+  if (text[i] == '>' && i >= 3 && length - i >= 2 && text[i + 1] == ' ' &&
+      memcmp(text + i - 3, "ftp", 3) == 0 && reply_at(text, length, i + 2))
+    return i + 2;
+  return 0;
 }
 
 // The reply lines the block pass found, by where their codes start; handed on after
@@ -325,14 +347,14 @@ struct reply_list {
   size_t resume;  // the break before the first reply not in the list, or SIZE_MAX
 };
 
-// Looks at text[i], which the block pass marked: the line break before a reply line,
-// or an anchor of a short pattern. `searched` ends the text that patterns may lie in.
+// Looks at text[i], which the block pass marked: the line break or prompt before a
+// reply line, or an anchor of a short pattern. `searched` ends the text that patterns
+// may lie in.
 void check_mark(const char* text, size_t length, size_t searched, size_t i, reply_list* replies,
                 uint64_t found[2]) {
-  if (i + 5 <= length && is_break(static_cast<unsigned char>(text[i])) &&
-      opens_reply(text + i + 1)) {
+  if (size_t start = reply_after(text, length, i)) {
     if (replies->count < max_replies)
-      replies->start[replies->count++] = i + 1;
+      replies->start[replies->count++] = start;
     else if (replies->resume == SIZE_MAX)
       replies->resume = i;
   }
@@ -359,8 +381,9 @@ void anchor_bytes(size_t a, char* first, char* second) {
 }
 
 // Hands check_mark every byte of text[from, length) that it has something to look at:
-// a line break, then a digit from 4 to 9, then a space three bytes on; or the first
-// byte of a short pattern's anchor. Returns where it stopped: here, at the end.
+// a line break, then a digit from 4 to 9, then a space three bytes on; the "> " of a
+// prompt; or the first byte of a short pattern's anchor. Returns where it stopped:
+// here, at the end.
 size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
                   reply_list* replies, uint64_t found[2]) {
   char a0, b0, a1, b1;
@@ -389,7 +412,9 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
         _mm_and_si128(_mm_cmpeq_epi8(at, first0), _mm_cmpeq_epi8(next, second0)),
         _mm_and_si128(_mm_cmpeq_epi8(at, first1), _mm_cmpeq_epi8(next, second1)));
     __m128i replies_here = _mm_and_si128(_mm_and_si128(breaks, error_digit), space);
-    __m128i marks = _mm_or_si128(replies_here, anchors);
+    __m128i prompts = _mm_and_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('>')),
+                                    _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')));
+    __m128i marks = _mm_or_si128(_mm_or_si128(replies_here, anchors), prompts);
     for (unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(marks)); bits != 0;
          bits &= bits - 1)
       check_mark(text, length, searched, i + static_cast<size_t>(__builtin_ctz(bits)), replies,
@@ -421,6 +446,7 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
       _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
   const __m256i second0 = _mm256_set1_epi8(b0), second1 = _mm256_set1_epi8(b1);
   const __m256i zero = _mm256_setzero_si256();
+  const __m256i prompt_end = _mm256_set1_epi8('>'), blank = _mm256_set1_epi8(' ');
   // A digit from 4 to 9 is, moved by `bias`, a signed byte below `digit_limit`.
   const __m256i bias = _mm256_set1_epi8(static_cast<char>(-128 - '4'));
   const __m256i digit_limit = _mm256_set1_epi8(-128 + 6);
@@ -436,9 +462,13 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
     __m256i second = _mm256_or_si256(
         _mm256_cmpgt_epi8(digit_limit, _mm256_add_epi8(next, bias)),
         _mm256_or_si256(_mm256_cmpeq_epi8(next, second0), _mm256_cmpeq_epi8(next, second1)));
+    // The "> " that ends a prompt, after which a reply may stand.
+    __m256i prompts = _mm256_and_si256(_mm256_cmpeq_epi8(at, prompt_end),
+                                       _mm256_cmpeq_epi8(next, blank));
     // Zero bytes are marked too, so that one test covers the rare cases.
     __m256i zeros = _mm256_cmpeq_epi8(at, zero);
-    __m256i marks = _mm256_or_si256(_mm256_and_si256(first, second), zeros);
+    __m256i marks =
+        _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(first, second), prompts), zeros);
     unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(marks));
     if (bits != 0) {
       if (_mm256_movemask_epi8(zeros) != 0) break;
@@ -475,7 +505,7 @@ void choose_joint_pass(int widest) {
 #else
 // Without SSE2 there are no anchors (sample_step 4 suits every pattern), and the block
 // pass only skips, eight bytes a word, the stretches with no line break followed by a
-// space four bytes on.
+// space four bytes on, and no "> ".
 uint64_t zero_bytes(uint64_t x) {
   const uint64_t low7 = 0x7f7f7f7f7f7f7f7fu;
   return ~(((x & low7) + low7) | x | low7);
@@ -486,11 +516,13 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
   const uint64_t ones = 0x0101010101010101u;
   size_t i = from;
   for (; i + 8 + 4 <= length; i += 8) {
-    uint64_t at, after;
+    uint64_t at, next, after;
     memcpy(&at, text + i, sizeof at);
+    memcpy(&next, text + i + 1, sizeof next);
     memcpy(&after, text + i + 4, sizeof after);
     uint64_t breaks = zero_bytes(at ^ (ones * '\n')) | zero_bytes(at ^ (ones * '\r'));
-    if ((breaks & zero_bytes(after ^ (ones * ' '))) == 0) continue;
+    uint64_t prompts = zero_bytes(at ^ (ones * '>')) & zero_bytes(next ^ (ones * ' '));
+    if (((breaks & zero_bytes(after ^ (ones * ' '))) | prompts) == 0) continue;
     for (size_t j = 0; j < 8; ++j) check_mark(text, length, searched, i + j, replies, found);
   }
   return i;
@@ -516,7 +548,7 @@ void search_piece(const char* text, size_t length, char before, sign_finds* find
   reply_list* replies = &finds->replies;
   replies->count = 0;
   replies->resume = SIZE_MAX;
-  if (length >= 4 && is_break(static_cast<unsigned char>(before)) && opens_reply(text))
+  if (is_break(static_cast<unsigned char>(before)) && reply_at(text, length, 0))
     replies->start[replies->count++] = 0;
   size_t done = joint_pass != nullptr ? joint_pass(text, length, replies, finds->found) : 0;
   // Each entry is searched as a C string: a zero byte ends the text it can lie in.
@@ -584,9 +616,8 @@ void hand_signs(const char* text, size_t length, const sign_finds* finds, sign_s
   }
   const reply_list& replies = finds->replies;
   for (size_t r = 0; r < replies.count; ++r) hand_reply(text, length, replies.start[r], sink, context);
-  for (size_t i = replies.resume; i < length && length - i >= 5; ++i)
-    if (is_break(static_cast<unsigned char>(text[i])) && opens_reply(text + i + 1))
-      hand_reply(text, length, i + 1, sink, context);
+  for (size_t i = replies.resume; i < length; ++i)
+    if (size_t start = reply_after(text, length, i)) hand_reply(text, length, start, sink, context);
 }
 
 }  // namespace

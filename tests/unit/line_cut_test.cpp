@@ -40,10 +40,12 @@ const std::string session =
     "too deep and The network is down\n"
     "ftp> 452 no room";
 
-// Every cut gives this: the lines' signs in the lines' order, the first a reply line.
+// Every cut gives this: the lines' signs in the lines' order, the first a reply line,
+// the last a reply after the prompt whose line never ends.
 const std::string session_reports =
     report("550 No such file.\r") + report("Login failed.") + report("421 Timeout.\r") +
-    report("The network is down") + report("too deep") + report("The network is down");
+    report("The network is down") + report("too deep") + report("The network is down") +
+    banner_only();
 
 void expect_every_sign(const std::string& out, const std::string& where) {
   ASSERT_EQ(out, session_reports) << where;

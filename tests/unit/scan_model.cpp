@@ -1,5 +1,7 @@
 #include "scan_model.h"
 
+#include <string.h>
+
 #include "exit_status.h"
 #include "scan/search.h"
 
@@ -9,10 +11,20 @@ const std::string banner = "*************** Error Found ***************\n";
 
 bool is_break(char c) { return c == '\n' || c == '\r'; }
 
+// A code from 400 to 999 and a space at line[p], and no transfer statistics after it.
 bool opens_reply(const std::string& line, size_t p) {
   auto digit = [](char c, char low) { return c >= low && c <= '9'; };
-  return p + 4 <= line.size() && digit(line[p], '4') && digit(line[p + 1], '0') &&
-         digit(line[p + 2], '0') && line[p + 3] == ' ';
+  if (!(p + 4 <= line.size() && digit(line[p], '4') && digit(line[p + 1], '0') &&
+        digit(line[p + 2], '0') && line[p + 3] == ' '))
+    return false;
+  for (const char* statistics : {"bytes sent in ", "bytes received in "})
+    if (line.compare(p + 4, strlen(statistics), statistics) == 0) return false;
+  return true;
+}
+
+// A reply line can start after a line break, or right after the client's prompt.
+bool reply_may_start(const std::string& line, size_t p, char before) {
+  return is_break(p == 0 ? before : line[p - 1]) || (p >= 5 && line.compare(p - 5, 5, "ftp> ") == 0);
 }
 
 size_t pair_at(const std::string& s, size_t i) {
@@ -27,7 +39,7 @@ void move_status(int* status, int kind) {
 std::string model_line(const std::string& line, char before, int* status) {
   std::vector<size_t> replies;
   for (size_t p = 0; p < line.size(); ++p)
-    if (is_break(p == 0 ? before : line[p - 1]) && opens_reply(line, p)) replies.push_back(p);
+    if (reply_may_start(line, p, before) && opens_reply(line, p)) replies.push_back(p);
   const std::string text = line.substr(0, line.find('\0'));
   const std::string before_replies = replies.empty() ? text : text.substr(0, replies[0]);
 

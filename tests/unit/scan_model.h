@@ -12,7 +12,9 @@ std::vector<std::string> all_patterns();
 // The reports a scan of `piece` must write when the stream byte before it was `before`.
 // Moves *status as the run's status moves (the first sign decides it). Each line of the
 // piece stands by itself: the table entries in it, each once and in table order, then
-// its reply lines. A client_signatures entry does not count inside a reply line.
+// its reply lines. A reply line starts after a line break or right after the prompt
+// "ftp> ", and is no transfer statistics line ("631 bytes sent in ..."). A
+// client_signatures entry does not count inside a reply line.
 std::string model_scan(const std::string& piece, char before, int* status);
 
 // The pieces a line cutter hands the scanner for `stream`, however its reads fall: each
