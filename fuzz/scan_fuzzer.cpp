@@ -25,6 +25,7 @@
 #include "relay.h"
 #include "report.h"
 #include "scan/lines.h"
+#include "scan/search.h"
 #include "scan_model.h"
 
 namespace {
@@ -54,18 +55,40 @@ int fresh_capture(int fd, const char* name) {
   return fd;
 }
 
-// Hands one read to the relay and returns the reports it wrote; checks that the read
-// was echoed, whole and first, to its own stream's handle.
-std::string relay_read(int stream, const char* read, size_t length, bool stderr_echo_works) {
+// The reports the relay writes after the echo of a read's unfinished last line
+// `tail`: those of the piece the tail completes, when it fills one. `shown` is the
+// stream up to the tail.
+std::string tail_reports(const std::string& shown, const std::string& tail) {
+  size_t line_start = shown.rfind('\n') == std::string::npos ? 0 : shown.rfind('\n') + 1;
+  size_t held = (shown.size() - line_start) % piece_size;
+  if (tail.empty() || held + tail.size() < piece_size) return "";
+  size_t piece_start = shown.size() - held;
+  std::string piece = (shown + tail).substr(piece_start, piece_size);
+  int status = 0;
+  return model_scan(piece, piece_start == 0 ? '\n' : shown[piece_start - 1], &status);
+}
+
+// Hands one read of `stream`, which held `before` so far, to the relay and returns the
+// reports it wrote. Checks that the read was echoed whole to its own stream's handle,
+// and on stdout that the reports about the lines it finished came after those lines
+// and before the rest of the read.
+std::string relay_read(int stream, const std::string& before, const char* read, size_t length,
+                       bool stderr_echo_works) {
   size_t out_before = captured(capture);
   size_t error_before = captured(capture_error);
   relay_chunk(stream, read, length);
   std::string out = read_capture(capture, out_before);
   std::string error = read_capture(capture_error, error_before);
   std::string echo(read == nullptr ? "" : std::string(read, length));
-  if (stream == output_stream) {
-    if (out.compare(0, echo.size(), echo) != 0) fail("stdout read not echoed first and whole");
-    out.erase(0, echo.size());
+  if (stream == output_stream && !echo.empty()) {
+    size_t lines = echo.rfind('\n') == std::string::npos ? 0 : echo.rfind('\n') + 1;
+    std::string head = echo.substr(0, lines);
+    std::string tail = echo.substr(lines) + tail_reports(before + head, echo.substr(lines));
+    if (out.size() < head.size() + tail.size() || out.compare(0, head.size(), head) != 0 ||
+        out.compare(out.size() - tail.size(), tail.size(), tail) != 0)
+      fail("stdout read not echoed whole, around the reports of its lines");
+    out = out.substr(head.size(), out.size() - head.size() - tail.size()) +
+          tail.substr(echo.size() - lines);
   }
   std::string want_error = stream == error_stream && stderr_echo_works ? echo : "";
   if (error != want_error) fail("stderr echo differs from the read");
@@ -141,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int stream = static_cast<int>(r % 2);
     char* read = static_cast<char*>(malloc(read_length));
     memcpy(read, bytes, read_length);
-    std::string out = relay_read(stream, read, read_length, stderr_echo_works);
+    std::string out = relay_read(stream, streams[stream], read, read_length, stderr_echo_works);
     if (memcmp(read, bytes, read_length) != 0) fail("the scan changed a read");
     free(read);
     if (first < 0 && !out.empty()) first = stream;
@@ -151,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     length -= read_length;
   }
   for (int stream : {output_stream, error_stream}) {
-    std::string out = relay_read(stream, nullptr, 0, stderr_echo_works);
+    std::string out = relay_read(stream, streams[stream], nullptr, 0, stderr_echo_works);
     if (first < 0 && !out.empty()) first = stream;
     reports[stream] += out;
   }

@@ -1,5 +1,7 @@
 #include "relay.h"
 
+#include <string.h>
+
 #include "handles.h"
 #include "platform/platform.h"
 #include "report.h"
@@ -10,11 +12,35 @@ namespace {
 
 struct stream_state {
   bool echo_open;
+  os_handle* echo_to;  // saved_stdout or saved_stderr
   line_cutter lines;
+  // The lines of the current read not shown yet: shown before the first report.
+  const char* unshown;
+  size_t unshown_length;
 };
 // Zeroed, not initialised, so the held lines take no room in the program file;
 // reset_relay opens the echoes.
 stream_state streams[2];
+
+// Shows bytes of a stream, until an echo fails.
+void echo(stream_state* s, const char* bytes, size_t length) {
+  if (s->echo_open && length > 0) s->echo_open = write_handle(*s->echo_to, bytes, length);
+}
+
+// A sign_sink for the lines of one read: shows them before the first report about them.
+void report_after_lines(const found_sign* sign, void* stream) {
+  stream_state* s = static_cast<stream_state*>(stream);
+  echo(s, s->unshown, s->unshown_length);
+  s->unshown_length = 0;
+  report_found(sign, nullptr);
+}
+
+// The length of a read up to and including its last line feed; 0 when it has none.
+size_t through_last_line(const char* bytes, size_t length) {
+  if (memchr(bytes, '\n', length) == nullptr) return 0;
+  while (bytes[length - 1] != '\n') --length;
+  return length;
+}
 
 // The client showed no activity for idle_timeout_seconds.
 void stop_stalled_client() {
@@ -29,6 +55,8 @@ void stop_stalled_client() {
 void reset_relay() {
   for (stream_state& s : streams) {
     s.echo_open = true;
+    s.echo_to = &s == &streams[output_stream] ? &saved_stdout : &saved_stderr;
+    s.unshown_length = 0;
     start_lines(&s.lines);
   }
 }
@@ -39,12 +67,21 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
     finish_lines(&s.lines, report_found, nullptr);
     return;
   }
-  // Every read is shown as it came, before anything about it is reported. After a
-  // failed echo the stream is still read to its end and scanned, so the client never
-  // stalls on a full pipe and no failure sign goes uncounted.
-  if (s.echo_open)
-    s.echo_open = write_handle(stream == output_stream ? saved_stdout : saved_stderr, bytes, length);
-  scan_lines(&s.lines, bytes, length, report_found, nullptr);
+  // A report follows the lines it is about and comes before the rest of the read,
+  // such as the client's next prompt, which would otherwise sit above it. A read with
+  // no sign is shown in one write. After a failed echo the stream is still read to its
+  // end and scanned, so the client never stalls on a full pipe and no failure sign
+  // goes uncounted.
+  size_t lines = through_last_line(bytes, length);
+  s.unshown = bytes;
+  s.unshown_length = lines;
+  if (lines > 0) scan_lines(&s.lines, bytes, lines, report_after_lines, &s);
+  bool shown = lines > 0 && s.unshown_length == 0;
+  s.unshown_length = 0;
+  echo(&s, shown ? bytes + lines : bytes, shown ? length - lines : length);
+  // An unfinished line only waits in the cutter, unless it fills a whole piece: its
+  // report then comes after it.
+  scan_lines(&s.lines, bytes + lines, length - lines, report_found, nullptr);
 }
 
 void relay_streams() {

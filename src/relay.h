@@ -11,8 +11,9 @@
 void relay_streams();
 
 // The echo-and-scan path of one read (length 0: the end of that stream), after
-// reset_relay. Each stream is echoed as it came, until an echo fails; it is scanned
-// to its end regardless.
+// reset_relay. Each stream is echoed as it came, until an echo fails, and scanned to
+// its end regardless. The reports about the lines a read finishes come after those
+// lines and before the rest of the read.
 void relay_chunk(int stream, const char* bytes, size_t length);
 
 // Makes both streams new again: echo on, nothing held.

@@ -85,8 +85,17 @@ CASES = [
      + report(b"553 Can't open that file: Permission denied"), b"", 3),
     ("a local 'No such file or directory' is a client message",
      [out(b"ftp: local: x: No such file or directory\n")], b"",
-     b"ftp: local: x: No such file or directory\n" + report(b"No such file or directory"), b"", 2,
-     "native"),
+     b"ftp: local: x: No such file or directory\n" + report(b"No such file or directory"), b"", 2),
+    ("a full disk is a client message", [err(b"local: /dev/full: No space left on device\n")], b"",
+     report(b"No space left on device"), b"local: /dev/full: No space left on device\n", 2),
+
+    # A report follows its line, before the rest of the read (the next prompt).
+    ("report between the line and the prompt", [out(b"550 x\r\nftp> ")], b"",
+     b"550 x\r\n" + report(b"550 x\r") + b"ftp> ", b"", 3),
+    ("reply on the prompt's line", [out(b"ftp> 550 No such file or directory.\r\n")], b"",
+     b"ftp> 550 No such file or directory.\r\n" + report(b"550 No such file or directory.\r"), b"", 3),
+    ("transfer statistics are no reply", [out(b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n")], b"",
+     b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n", b"", 0),
 
     # Reply lines
     ("reply line that opens the stream", [out(b"530 Login incorrect.\r\n")], b"",
