@@ -42,9 +42,14 @@ size_t through_last_line(const char* bytes, size_t length) {
   return length;
 }
 
+// Set once the client has been stopped for inactivity: its end is then the wrapper's
+// doing, and the stall its report.
+bool stopped = false;
+
 // The client showed no activity for idle_timeout_seconds.
 void stop_stalled_client() {
   stop_client();
+  stopped = true;
   // What it printed before it went quiet counts first: an unfinished prompt, say.
   for (stream_state& s : streams) finish_lines(&s.lines, report_found, nullptr);
   report_stall(idle_timeout_seconds);
@@ -90,4 +95,6 @@ void relay_streams() {
   reset_relay();
   pump_pipes(output_pipe.read_end, error_pipe.read_end, relay_chunk, idle_timeout_seconds,
              stop_stalled_client);
+  // How the client ended is its last word, after everything it printed.
+  if (!stopped) report_client_end(client_ending());
 }

@@ -20,16 +20,25 @@ void write_line(const char* format, const char* text) {
   write_handle(saved_stdout, line, length);
 }
 
-// Writes the decimal digits of `number`, terminated, into `text` (12 bytes).
-void format_number(unsigned number, char* text) {
-  char digits[12];
+// Writes `number`, terminated, into `text` (24 bytes): in decimal, or from 0x80000000
+// on as 0x and eight hexadecimal digits, as Windows writes its exception codes
+// (0xC0000005).
+void format_number(unsigned long number, char* text) {
+  char digits[24];
   size_t count = 0;
+  bool hex = number >= 0x80000000ul;
+  unsigned long base = hex ? 16 : 10;
   do {
-    digits[count++] = static_cast<char>('0' + number % 10);
-    number /= 10;
+    digits[count++] = "0123456789ABCDEF"[number % base];
+    number /= base;
   } while (number != 0);
-  for (size_t i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
-  text[count] = '\0';
+  size_t used = 0;
+  if (hex) {
+    text[used++] = '0';
+    text[used++] = 'x';
+  }
+  while (count > 0) text[used++] = digits[--count];
+  text[used] = '\0';
 }
 
 void record(run_status status) {
@@ -45,7 +54,7 @@ void report_sign(const char* text, run_status status) {
 }
 
 void report_stall(unsigned seconds) {
-  char number[12];
+  char number[24];
   format_number(seconds, number);
   char text[line_buffer_size];
   format_line(text,
@@ -53,6 +62,17 @@ void report_stall(unsigned seconds) {
                            : "No activity for %s seconds: ftp stopped",
               number);
   report_sign(text, status_stalled);
+}
+
+void report_client_end(client_end end) {
+  if (end.kind == ended_unknown || (end.kind == ended_with_status && end.code == 0)) return;
+  char number[24];
+  format_number(end.code, number);
+  char text[line_buffer_size];
+  format_line(text,
+              end.kind == ended_by_signal ? "ftp ended by signal %s" : "ftp ended with exit status %s",
+              number);
+  report_sign(text, status_client_failed);
 }
 
 void report_found(const found_sign* sign, void*) {

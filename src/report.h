@@ -5,6 +5,7 @@
 #include <stddef.h>
 
 #include "exit_status.h"
+#include "platform/platform.h"
 #include "scan/search.h"
 
 // The run's status: status_no_sign until the first failure sign, then the kind of that
@@ -21,6 +22,10 @@ void report_sign(const char* text, run_status status);
 
 // Reports a client stopped after `seconds` without activity: status_stalled.
 void report_stall(unsigned seconds);
+
+// Reports a client that ended with a nonzero exit status or by a signal, with
+// status_client_failed; nothing for a client that ended well or as nobody knows.
+void report_client_end(client_end end);
 
 // Searches one piece, whose stream byte before it was `before`, and reports its signs.
 // Returns exit_status.

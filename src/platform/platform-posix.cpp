@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -32,8 +33,11 @@ sigset_t client_default_signals;
 char argument_area[2048];
 char* argument_words[1025];
 
-// The client create_process started, for stop_client and the I/O counters.
+// The client create_process started, for stop_client and the I/O counters, and how it
+// ended once it has been reaped.
 pid_t client_pid = -1;
+bool client_reaped = false;
+client_end client_result = {ended_unknown, 0};
 
 int descriptor(os_handle handle) { return static_cast<int>(handle); }
 
@@ -79,31 +83,43 @@ struct watchdog {
   int64_t last_activity;  // watching: when it last was not
   int64_t next_sample;    // watching: when its I/O counters are next looked at
   int64_t drain_end;      // draining: when to stop reading
-  int counters_fd;        // the client's /proc/PID/io (Linux), or -1
-  char counters[512];
-  ssize_t counters_length;
+  int counters_fd;               // the client's /proc/PID/io (Linux), or -1
+  unsigned long long moved[2];  // its rchar and wchar when last read
 };
 
 enum { sample_ms = 1000 };
 
-// Reads the client's I/O counters; true when they changed since the last read. A
-// transfer that prints nothing still reads and writes, and shows here.
+// The number after `name` at a line's start in `text`, or 0.
+unsigned long long count_after(const char* text, const char* name) {
+  size_t size = strlen(name);
+  for (const char* line = text; line != nullptr; line = strchr(line, '\n')) {
+    if (*line == '\n') ++line;
+    if (strncmp(line, name, size) == 0) return strtoull(line + size, nullptr, 10);
+  }
+  return 0;
+}
+
+// Reads the bytes the client's reads and writes have moved; true when they changed
+// since the last read. A transfer that prints nothing still moves bytes, and shows
+// here. Calls (syscr, syscw) do not count: a read that a signal restarts, as tnftp's
+// once-a-second SIGALRM does in a stalled download, is counted again with no byte moved.
 bool counters_moved(watchdog* watch) {
   if (watch->counters_fd < 0) return false;
-  char now[sizeof watch->counters];
-  ssize_t length = pread(watch->counters_fd, now, sizeof now, 0);
+  char text[512];
+  ssize_t length = pread(watch->counters_fd, text, sizeof text - 1, 0);
   if (length <= 0) return false;
-  bool moved = length != watch->counters_length ||
-               memcmp(now, watch->counters, static_cast<size_t>(length)) != 0;
-  memcpy(watch->counters, now, static_cast<size_t>(length));
-  watch->counters_length = length;
+  text[length] = '\0';
+  unsigned long long now[2] = {count_after(text, "rchar: "), count_after(text, "wchar: ")};
+  bool moved = now[0] != watch->moved[0] || now[1] != watch->moved[1];
+  watch->moved[0] = now[0];
+  watch->moved[1] = now[1];
   return moved;
 }
 
 void start_watch(watchdog* watch, unsigned idle_seconds) {
   watch->phase = idle_seconds > 0 ? watch_watching : watch_off;
   watch->counters_fd = -1;
-  watch->counters_length = 0;
+  watch->moved[0] = watch->moved[1] = 0;
   if (watch->phase == watch_off) return;
   watch->quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
   watch->last_activity = now_ms();
@@ -187,6 +203,14 @@ void shield_from_signals() {
     if (sigaction(signal_number, &ignore, &previous) == 0 && previous.sa_handler == SIG_DFL)
       sigaddset(&client_default_signals, signal_number);
   }
+  // Ignored, SIGCHLD would have the system reap the client, and how it ended would be
+  // lost; the client gets the default too.
+  struct sigaction child;
+  if (sigaction(SIGCHLD, nullptr, &child) == 0 && child.sa_handler == SIG_IGN) {
+    struct sigaction by_default = ignore;
+    by_default.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &by_default, nullptr);
+  }
 }
 
 bool create_process(char* command_line) {
@@ -217,28 +241,79 @@ bool create_process(char* command_line) {
 
 namespace {
 
+// Reaps the client if it has ended (or, with options 0, once it has); true then.
+bool reap(int options) {
+  if (client_reaped || client_pid <= 0) return true;
+  int status = 0;
+  pid_t reaped;
+  do reaped = waitpid(client_pid, &status, options);
+  while (reaped < 0 && errno == EINTR);
+  if (reaped == 0) return false;
+  client_reaped = true;
+  // -1: reaped by the system already (SIGCHLD ignored, had the shield not set it back).
+  if (reaped == client_pid && WIFEXITED(status))
+    client_result = {ended_with_status, static_cast<unsigned long>(WEXITSTATUS(status))};
+  else if (reaped == client_pid && WIFSIGNALED(status))
+    client_result = {ended_by_signal, static_cast<unsigned long>(WTERMSIG(status))};
+  return true;
+}
+
 // Waits up to `seconds` for the client to end; true once it has.
 bool client_ended_within(int seconds) {
   enum { step_ms = 50 };
   for (int waited = 0; waited < seconds * 1000; waited += step_ms) {
-    // -1: reaped by the system already (SIGCHLD ignored by whoever started us).
-    if (waitpid(client_pid, nullptr, WNOHANG) != 0) return true;
+    if (reap(WNOHANG)) return true;
     struct timespec pause = {0, step_ms * 1000000L};
     nanosleep(&pause, nullptr);
   }
   return false;
 }
 
+// A descriptor that polls readable once the client has ended (Linux 5.3 and later),
+// or -1.
+int client_end_descriptor() {
+#if defined(SYS_pidfd_open)
+  return static_cast<int>(syscall(SYS_pidfd_open, client_pid, 0));
+#else
+  return -1;
+#endif
+}
+
+// After both pipes have ended: waits for the client itself, which may still run
+// without them. The watchdog, when on, still counts.
+void wait_for_client(watchdog* watch, stall_handler stalled) {
+  if (watch->phase != watch_watching) {
+    // Off; or draining, after the stall stopped it.
+    if (watch->phase == watch_off) reap(0);
+    return;
+  }
+  int ended = client_end_descriptor();
+  while (!reap(WNOHANG)) {
+    int timeout = watch_wait(watch, true, false);
+    if (timeout == -2) {
+      stalled();
+      break;
+    }
+    // Without the descriptor the end shows at the next look at the counters, within a
+    // second.
+    struct pollfd end = {ended, POLLIN, 0};
+    poll(&end, ended >= 0 ? 1 : 0, timeout);
+  }
+  if (ended >= 0) close(ended);
+}
+
 }  // namespace
 
 void stop_client() {
   // Never reaped before, so the id cannot have gone to another process meanwhile.
-  if (client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
+  if (client_reaped || client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
   if (client_ended_within(stop_grace_seconds)) return;
   kill(client_pid, SIGKILL);
   // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
   client_ended_within(stop_grace_seconds);
 }
+
+client_end client_ending() { return client_result; }
 
 size_t read_environment(const char* name, char* value, size_t capacity) {
   value[0] = '\0';
@@ -383,4 +458,6 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
   }
   for (int s = 0; s < 2; ++s)
     if (streams[s].fd >= 0) sink(s, nullptr, 0);
+  wait_for_client(&watch, stalled);
+  if (watch.counters_fd >= 0) close(watch.counters_fd);
 }

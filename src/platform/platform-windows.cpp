@@ -63,23 +63,28 @@ DWORD WINAPI pump_one(LPVOID parameter) {
   }
 }
 
-// The client's I/O counters: all zeros where the system keeps none (Wine).
-IO_COUNTERS client_counters() {
+// The bytes the client's I/O has moved: all zeros where the system keeps no counts
+// (Wine). The counts of operations are left out: a call that moves nothing is no sign
+// of life.
+struct moved_bytes {
+  ULONGLONG read, written, other;
+};
+moved_bytes client_counters() {
   IO_COUNTERS counters;
   ZeroMemory(&counters, sizeof counters);
   if (client_process != nullptr) GetProcessIoCounters(client_process, &counters);
-  return counters;
+  return {counters.ReadTransferCount, counters.WriteTransferCount, counters.OtherTransferCount};
 }
 
-// Waits for the reader threads to end while the client shows activity: output, or a
-// change in its I/O counters (a transfer that prints nothing still reads and writes).
-// True when they ended, false once idle_seconds passed with no activity.
+// Waits for the reader threads and the client to end while the client shows activity:
+// output, or bytes moved by its I/O (a transfer that prints nothing still reads and
+// writes). True when they ended, false once idle_seconds passed with no activity.
 bool watch_readers(HANDLE* running, DWORD running_count, unsigned idle_seconds) {
   const DWORD sample_ms = 1000;
   DWORD quiet_limit = static_cast<DWORD>(idle_seconds) * 1000;
   DWORD last_activity = GetTickCount();
   DWORD reads_seen = pump_reads;
-  IO_COUNTERS counters_seen = client_counters();
+  moved_bytes counters_seen = client_counters();
   for (;;) {
     // Differences of the tick count stay right when it wraps.
     DWORD quiet = GetTickCount() - last_activity;
@@ -95,8 +100,9 @@ bool watch_readers(HANDLE* running, DWORD running_count, unsigned idle_seconds) 
     EnterCriticalSection(&sink_lock);
     DWORD reads = pump_reads;
     LeaveCriticalSection(&sink_lock);
-    IO_COUNTERS counters = client_counters();
-    if (reads != reads_seen || memcmp(&counters, &counters_seen, sizeof counters) != 0)
+    moved_bytes counters = client_counters();
+    if (reads != reads_seen || counters.read != counters_seen.read ||
+        counters.written != counters_seen.written || counters.other != counters_seen.other)
       last_activity = GetTickCount();
     reads_seen = reads;
     counters_seen = counters;
@@ -151,6 +157,15 @@ bool create_process(char* command_line) {
     return false;
   client_process = process.hProcess;
   return true;
+}
+
+client_end client_ending() {
+  DWORD code = 0;
+  // Ended for certain, so that a client's own exit code of STILL_ACTIVE (259) stays its.
+  if (client_process == nullptr || WaitForSingleObject(client_process, 0) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(client_process, &code))
+    return {ended_unknown, 0};
+  return {ended_with_status, code};
 }
 
 void stop_client() {
@@ -224,7 +239,8 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
                               reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)),
                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   // A stream whose thread could not start is served here, beside the other reader.
-  HANDLE running[2];
+  // The client itself is waited for too: it may run on after closing its pipes.
+  HANDLE running[3];
   DWORD running_count = 0;
   for (int s = 0; s < 2; ++s) {
     if (threads[s] != nullptr)
@@ -232,6 +248,7 @@ void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
     else
       pump_one(reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)));
   }
+  if (client_process != nullptr) running[running_count++] = client_process;
   if (running_count == 0) return;
   if (idle_seconds == 0) {
     WaitForMultipleObjects(running_count, running, TRUE, INFINITE);

@@ -41,6 +41,20 @@ void shield_from_signals();
 // The client is kept for stop_client.
 bool create_process(char* command_line);
 
+// How the client that create_process started ended.
+enum end_kind {
+  ended_unknown,      // not known: another process reaped it, say
+  ended_with_status,  // code: its exit status; on Windows the whole 32-bit exit code
+  ended_by_signal,    // code: the signal's number (POSIX)
+};
+struct client_end {
+  end_kind kind;
+  unsigned long code;
+};
+
+// How the client ended, once pump_pipes has returned without a stall.
+client_end client_ending();
+
 enum { stop_grace_seconds = 3 };
 
 // Stops the client that create_process started: at once on Windows; on POSIX with a
@@ -79,12 +93,13 @@ typedef void (*stall_handler)();
 
 enum { drain_seconds = 2 };
 
-// Reads both pipes, each as soon as it has data, until both have ended. Hands every
-// read of 1 to chunk_size bytes to `sink`, then one end mark per stream. The calls to
-// `sink` never overlap, and each stream's reads arrive in the order they were made.
-// With idle_seconds 0 it waits for the pipes with no timeout and no other wake-up.
-// Otherwise, once idle_seconds pass with no activity of the client (no byte on either
-// pipe, and no change in the client's I/O counters where the system keeps them), it
+// Reads both pipes, each as soon as it has data, until both have ended, then waits
+// for the client to end, should it hold on without them. Hands every read of 1 to
+// chunk_size bytes to `sink`, then one end mark per stream. The calls to `sink` never
+// overlap, and each stream's reads arrive in the order they were made.
+// With idle_seconds 0 it waits with no timeout and no other wake-up. Otherwise, once
+// idle_seconds pass with no activity of the client (no byte on either pipe, and no
+// change in the counts of bytes it read and wrote, where the system keeps them), it
 // calls `stalled`, never beside a call to `sink`; then it reads on until both pipes
 // have ended or drain_seconds have passed, whichever comes first, so that a pipe held
 // open by another process cannot keep it. No call to `sink` comes after it returns.

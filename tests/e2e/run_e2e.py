@@ -22,7 +22,18 @@ DROPPED = b"421 Service not available, remote server has closed connection\r\nNo
 CASES = [
     # Start-up and exit status
     ("silent client", ["x:0"], b"", b"", b"", 0),
-    ("client's own exit code plays no part", ["o:done\\n", "x:7"], b"", b"done\n", b"", 0),
+
+    # The client's own end: a failure of its own is a sign, after all it printed.
+    ("client's own exit status counts", ["o:done\\n", "x:7"], b"",
+     b"done\n" + report(b"ftp ended with exit status 7"), b"", 5),
+    ("client ending 1", ["x:1"], b"", report(b"ftp ended with exit status 1"), b"", 5),
+    ("client ending with an access violation", ["x:3221225477"], b"",
+     report(b"ftp ended with exit status 0xC0000005"), b"", 5, "wine"),
+    ("client ended by SIGSEGV", ["S"], b"", report(b"ftp ended by signal 11"), b"", 5, "native"),
+    ("a sign, then a failing end: the sign's status", [err(b"x\n550 gone\n"), "x:2"], b"",
+     report(b"550 gone") + report(b"ftp ended with exit status 2"), b"x\n550 gone\n", 3),
+    ("client closing its pipes is still waited for", ["o:bye\\n", "c", "s:1500", "x:4"], b"",
+     b"bye\n" + report(b"ftp ended with exit status 4"), b"", 5),
     ("stdin is shared with the client", ["i"], b"user anon\nbye\n", b"user anon\nbye\n", b"", 0),
     ("arguments split at blanks only, unquoted", ["a", "two words", "", b"%s\\\"q\xe9", "\ttab"], b"",
      b"a|two|words|%s\\\"q\xe9|tab|", b"", 0, "native"),
@@ -42,7 +53,10 @@ CASES = [
      flood("o", 16 * MiB), flood("e", 16 * MiB), 0),
     ("a grandchild holding the pipes is waited for", ["g:400", out(b"parent\n")], b"",
      b"parent\ngrandchild done\n", b"", 0),
-    ("client killed mid-output", [out(b"partial 550"), "k"], b"", b"partial 550", b"", 0),
+    ("client killed mid-output", [out(b"partial 550"), "k"], b"",
+     b"partial 550" + report(b"ftp ended by signal 9"), b"", 5, "native"),
+    ("client terminated mid-output", [out(b"partial 550"), "k"], b"",
+     b"partial 550" + report(b"ftp ended with exit status 9"), b"", 5, "wine"),
 
     # Signatures
     ("signature in a line", [out(b"ftp> Login failed.\n")], b"",
@@ -120,7 +134,11 @@ CASES = [
     # Hostile output. Long output goes to stderr, so that stdout holds the reports alone
     # whatever the reads.
     ("client killed after a sign, mid-output", [err(b"x\n550 gone\n"), "F:e:100000", "k"], b"",
-     report(b"550 gone"), b"x\n550 gone\n" + flood("e", 100000), 3),
+     report(b"550 gone") + report(b"ftp ended by signal 9"), b"x\n550 gone\n" + flood("e", 100000), 3,
+     "native"),
+    ("client terminated after a sign, mid-output", [err(b"x\n550 gone\n"), "F:e:100000", "k"], b"",
+     report(b"550 gone") + report(b"ftp ended with exit status 9"), b"x\n550 gone\n" + flood("e", 100000),
+     3, "wine"),
     ("both streams flooded with 64 MiB each, interleaved", ["F:b:%d" % (64 * MiB)], b"",
      flood("o", 64 * MiB), flood("e", 64 * MiB), 0),
     ("lines of 1 MiB pass unchanged", ["y:o:%d" % MiB, out(b"\n"), "y:o:%d" % MiB, out(b"\n")], b"",
@@ -188,6 +206,9 @@ SETTING_CASES = [
     ("file transfer printing nothing for longer than the timeout: never stopped",
      {"VESKAR_IDLE_TIMEOUT": "1"}, ["W:4000", out(b"226 done\n")], b"226 done\n", b"", 0,
      {"builds": ("native",)}),
+    ("client closed its pipes and went quiet: stopped, one report", {"VESKAR_IDLE_TIMEOUT": "1"},
+     ["p", out(b"x\n"), "c", "s:60000"], b"x\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4,
+     {"within": 1}),
     ("client that ignores SIGTERM is killed", {"VESKAR_IDLE_TIMEOUT": "1"}, ["p", "T", out(b"x\n"), "s:60000"],
      b"x\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1 + 3}),
     ("reply line before the stall keeps status 3", {"VESKAR_IDLE_TIMEOUT": "1"},

@@ -1,7 +1,8 @@
 // A stand-in for the ftp client, built by the test suite for each system. It does what
 // its arguments say, one action per argument, in order:
 //   o:TEXT   write TEXT to stdout in one write     e:TEXT  the same on stderr
-//   s:MS     sleep MS milliseconds                 x:CODE  exit at once with CODE
+//   s:MS     sleep MS milliseconds                 x:CODE  exit at once with CODE (on
+//                                                          Windows any 32-bit code)
 //   i        copy stdin to stdout until it ends    a       write each argument and "|",
 //                                                          then exit
 //   F:o:N    flood stdout with N bytes             F:e:N   the same on stderr
@@ -17,6 +18,7 @@
 //   p        write the client's process id to the file client.pid
 //   W:MS     for MS milliseconds, write 4 KiB to the file busy.dat every 100 ms and
 //            print nothing: a transfer that shows only in the client's I/O counters
+//   c        close stdout and stderr, and go on           S  die of SIGSEGV (POSIX)
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
@@ -231,7 +233,24 @@ int main(int argc, char** argv) {
     } else if (strncmp(action, "s:", 2) == 0) {
       pause_ms(atol(action + 2));
     } else if (strncmp(action, "x:", 2) == 0) {
+#ifdef _WIN32
+      ExitProcess(static_cast<UINT>(strtoul(action + 2, nullptr, 10)));
+#else
       return atoi(action + 2);
+#endif
+    } else if (strcmp(action, "c") == 0) {
+#ifdef _WIN32
+      CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+      CloseHandle(GetStdHandle(STD_ERROR_HANDLE));
+#else
+      close(1);
+      close(2);
+#endif
+    } else if (strcmp(action, "S") == 0) {
+#ifndef _WIN32
+      signal(SIGSEGV, SIG_DFL);
+      raise(SIGSEGV);
+#endif
     } else if (strcmp(action, "i") == 0) {
       size_t length;
       while ((length = fread(text, 1, sizeof text, stdin)) > 0) write_all(1, text, length);
