@@ -1,6 +1,8 @@
 // POSIX stand-ins for the wrapper's operating-system operations.
 #include "platform.h"
 
+#include "command_line.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -29,9 +31,9 @@ os_handle client_std[2] = {STDOUT_FILENO, STDERR_FILENO};
 // without the wrapper: those that were at their default when the wrapper started.
 sigset_t client_default_signals;
 
-// Room for the client's argument words: at most one word per two bytes of the line.
-char argument_area[2048];
-char* argument_words[1025];
+// Room for the client's argument words, as split_command_line needs it.
+char argument_area[command_line_size];
+char* argument_words[command_line_words + 1];
 
 // The client create_process started, for stop_client and the I/O counters, and how it
 // ended once it has been reaped.
@@ -42,32 +44,6 @@ client_end client_result = {ended_unknown, 0};
 int descriptor(os_handle handle) { return static_cast<int>(handle); }
 
 bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
-
-// Splits `line` at blanks, and nothing else, into argument_words. The first word may
-// be quoted, as CreateProcessA reads it: it then runs to the next double quote.
-bool split_words(const char* line) {
-  size_t length = strlen(line);
-  if (length >= sizeof argument_area) return false;
-  memcpy(argument_area, line, length + 1);
-  size_t count = 0;
-  char* p = argument_area;
-  if (*p == '"') {
-    char* close_quote = strchr(p + 1, '"');
-    if (close_quote == nullptr || close_quote == p + 1) return false;
-    *close_quote = '\0';
-    argument_words[count++] = p + 1;
-    p = close_quote + 1;
-  }
-  while (*p != '\0') {
-    while (*p == ' ' || *p == '\t') *p++ = '\0';
-    if (*p == '\0') break;
-    if (count + 1 >= sizeof argument_words / sizeof argument_words[0]) return false;
-    argument_words[count++] = p;
-    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
-  }
-  argument_words[count] = nullptr;
-  return count > 0;
-}
 
 int64_t now_ms() {
   struct timespec now;
@@ -214,7 +190,9 @@ void shield_from_signals() {
 }
 
 bool create_process(char* command_line) {
-  if (!split_words(command_line)) return false;
+  // The words the client's runtime would take from the line on Windows, so that the
+  // client gets the wrapper's own arguments on both systems.
+  if (split_command_line(command_line, argument_area, argument_words) == 0) return false;
   if (client_std[0] == no_handle || client_std[1] == no_handle) return false;
 
   posix_spawn_file_actions_t actions;

@@ -35,9 +35,9 @@ bool close_handle(os_handle handle);
 void shield_from_signals();
 
 // Starts the client that the first word of `command_line` names, found by the system's
-// program search, with the standard handles set through set_std_handle. The first word
-// may be put in double quotes, and then holds blanks; every later word ends at a blank.
-// May change the bytes of `command_line`. True only once the client has really started.
+// program search, with the standard handles set through set_std_handle. The client
+// gets the words split_command_line takes from the line (on Windows, its own runtime
+// takes them). May change the bytes of `command_line`. True only once the client has really started.
 // The client is kept for stop_client.
 bool create_process(char* command_line);
 

@@ -26,8 +26,8 @@ def flood(stream, size):
 
 
 def encode(data):
-    """One fake-client argument that writes `data`: blanks and odd bytes escaped, since
-    the wrapper splits its command line at blanks."""
+    """One fake-client argument that writes `data`, blanks and odd bytes escaped: it
+    needs no quotes on the command line and passes every build's code pages unchanged."""
     out = []
     for byte in data:
         if byte == 0x20:

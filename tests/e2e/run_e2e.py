@@ -35,11 +35,20 @@ CASES = [
     ("client closing its pipes is still waited for", ["o:bye\\n", "c", "s:1500", "x:4"], b"",
      b"bye\n" + report(b"ftp ended with exit status 4"), b"", 5),
     ("stdin is shared with the client", ["i"], b"user anon\nbye\n", b"user anon\nbye\n", b"", 0),
-    ("arguments split at blanks only, unquoted", ["a", "two words", "", b"%s\\\"q\xe9", "\ttab"], b"",
-     b"a|two|words|%s\\\"q\xe9|tab|", b"", 0, "native"),
-    # The runtime's own splitting takes the quotes away; the wrapper does not put them back.
-    ("quoted arguments reach the client as words", ["a", "two words", "", "50%"], b"",
-     b"a|two|words|50%|", b"", 0),
+    # Arguments reach the client whole: the wrapper quotes what the client's split
+    # would cut or drop.
+    ("arguments reach the client whole, odd bytes too", ["a", "two words", "", b"%s\\\"q\xe9", "\ttab"],
+     b"", b"a|two words||%s\\\"q\xe9|\ttab|", b"", 0, "native"),
+    ("arguments with blanks and empty ones reach the client whole", ["a", "two words", "", "50%"], b"",
+     b"a|two words||50%|", b"", 0),
+    ("a script path with a blank stays one argument", ["a", "-s:C:\\Jobs\\Nightly upload\\up.txt", "host"],
+     b"", b"a|-s:C:\\Jobs\\Nightly upload\\up.txt|host|", b"", 0),
+    ("quotes and the backslashes before them", ["a", 'a"b', 'a\\"b', '"', '\\\\"', '""'], b"",
+     b'a|a"b|a\\"b|"|\\\\"|""|', b"", 0),
+    ("trailing backslashes, with a blank and without", ["a", "C:\\my dir\\", "a b\\\\", "C:\\dir\\"], b"",
+     b"a|C:\\my dir\\|a b\\\\|C:\\dir\\|", b"", 0),
+    ("tabs, line feeds and vertical tabs", ["a", "\t", "x\ty", "x\ny", "x\vy"], b"",
+     b"a|\t|x\ty|x\ny|x\vy|", b"", 0),
 
     # Relay: both streams, exact bytes, reports on stdout only
     ("stdout only", [out(b"220 ready\r\nftp> ")], b"", b"220 ready\r\nftp> ", b"", 0),
@@ -271,7 +280,7 @@ SETTING_CASES = [
     ("client given by full path", {"VESKAR_FTP": "{dir}/pinned"}, ["a", "x"], b"a|x|", b"", 0,
      {"client": "pinned"}),
     ("client given by a path with blanks", {"VESKAR_FTP": "{dir}/a dir/the client"}, ["a", "x y"],
-     b"a|x|y|", b"", 0, {"client": "a dir/the client"}),
+     b"a|x y|", b"", 0, {"client": "a dir/the client"}),
     ("client given by name, found through the search", {"VESKAR_FTP": "pinned"}, ["a"], b"a|", b"", 0,
      {"client": "pinned", "search": True}),
     ("client given by a missing path", {"VESKAR_FTP": "{dir}/missing"}, ["m:started"],
@@ -420,6 +429,15 @@ def run_special(wrapper, failures):
     check("command line one byte past the bound", got,
           (wrapper.banner + fatal(b"Command line too long"), b"", 1), failures)
 
+    # Quotes and escapes count: o:\"y..y is written "o:\\\"y..y" and a space.
+    fits = 'o:\\"' + "y" * (2047 - prefix - 9)
+    got = wrapper.run([fits])
+    check("quoted argument at the bound", got, (wrapper.banner + b'"' + b"y" * (2047 - prefix - 9), b"", 0),
+          failures)
+    got = wrapper.run([fits + "y"])
+    check("quoted argument one byte past the bound", got,
+          (wrapper.banner + fatal(b"Command line too long"), b"", 1), failures)
+
 
 def main():
     parser = argparse.ArgumentParser()
@@ -440,7 +458,7 @@ def main():
     count += run_settings(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only, failures)
     if not options.only:
         run_special(wrapper, failures)
-        count += 3 + run_client_bound(wrapper, failures)
+        count += 5 + run_client_bound(wrapper, failures)
     for f in failures:
         print("FAIL " + f)
     print("%d passed, %d failed" % (count - len(failures), len(failures)))
