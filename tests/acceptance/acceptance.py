@@ -18,7 +18,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -92,8 +91,19 @@ SCENARIOS = [
 REPEATED = [("wrong password", WRONG_PASSWORD), ("dropped by the real server", DROPPED)]
 REPEATS = 10
 
-# The silent server takes the login and then answers nothing: with the idle timeout the
-# client is stopped, whatever it was doing, well before the server would hang up.
+# Sessions that stall, through the wrapper alone (the client alone would wait for
+# minutes): with the idle timeout the client is stopped, whatever it was doing, well
+# before the server would hang up. Each: name, server, session, and what must come
+# through before the stall's report. The silent server takes the login and then answers
+# nothing; the real one sends the start of stall.bin and then nothing, with the control
+# connection up, while tnftp's once-a-second timer keeps restarting its read.
+STALLS = [
+    ("server silent after login, listing", "silent", LOGIN + "ls\nquit\n", rb"\n230 Logged in\."),
+    ("server silent after login, upload", "silent", LOGIN + "put local.txt up.txt\nquit\n",
+     rb"\n230 Logged in\."),
+    ("data connection stalled in a download", "real", LOGIN + "binary\nget stall.bin out.bin\nquit\n",
+     rb"\n1(25|50) "),
+]
 STALL_SECONDS = 2
 STALL_SLACK = 10  # the stop (at most 3 s for a client that ignores SIGTERM), the drain
 
@@ -189,9 +199,11 @@ class RealClients(unittest.TestCase):
         os.chmod(self.tmp, 0o755)
         self.addCleanup(shutil.rmtree, self.tmp)
 
-    def run_session(self, client, command, args, session, prefix, label, settings=None):
+    def run_session(self, client, command, args, session, prefix, label, settings=None,
+                    seconds=RUN_SECONDS):
         """Runs command + args in a fresh directory, with `ftp` meaning the client, and
-        the wrapper's `settings` in the environment."""
+        the wrapper's `settings` in the environment. A run still going after `seconds`
+        is killed, client and all, and has no status (None)."""
         bin_dir = os.path.join(self.tmp, "bin")
         if not os.path.exists(bin_dir):
             os.mkdir(bin_dir)
@@ -207,10 +219,21 @@ class RealClients(unittest.TestCase):
         env = {"PATH": bin_dir + ":/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C", "TERM": "dumb"}
         env.update(settings or {})
         # A new session has no terminal, so the clients read passwords from stdin.
-        result = subprocess.run(prefix + command + args, input=session.encode(), env=env,
-                                cwd=cwd, capture_output=True, timeout=RUN_SECONDS,
-                                start_new_session=True)
-        return result, cwd
+        proc = subprocess.Popen(prefix + command + args, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                cwd=cwd, start_new_session=True)
+        try:
+            out, err = proc.communicate(session.encode(), timeout=seconds)
+            status = proc.returncode
+        except subprocess.TimeoutExpired:
+            # The whole process group: a client outlives a wrapper killed alone.
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass  # it ended just now
+            out, err = proc.communicate()
+            status = None
+        return subprocess.CompletedProcess(proc.args, status, out, err), cwd
 
     def check(self, client, scenario):
         name, server, args, session, statuses, texts, *extra = scenario
@@ -269,22 +292,24 @@ class RealClients(unittest.TestCase):
                     for n in range(REPEATS)]
         self.assertEqual(statuses, [REPLY[0]] * REPEATS, f"{name}: statuses of {REPEATS} runs")
 
-    def check_stall(self, client, session):
-        """The wrapper alone: the client alone would wait for the server for minutes."""
-        proc, port = start_server("silent")
-        self.addCleanup(stop_server, proc)
-        began = time.monotonic()
+    def check_stall(self, client, server, session, before):
+        """The wrapper alone ends a stalled session with the stall's report, and that alone."""
+        port = self.port
+        if server != "real":
+            proc, port = start_server(server)
+            self.addCleanup(stop_server, proc)
         wrapped, _ = self.run_session(client, [WRAPPER], VERBOSE.format(port=port).split(), session,
-                                      [], "wrapped", {"VESKAR_IDLE_TIMEOUT": str(STALL_SECONDS)})
-        took = time.monotonic() - began
+                                      [], "wrapped", {"VESKAR_IDLE_TIMEOUT": str(STALL_SECONDS)},
+                                      seconds=STALL_SECONDS + STALL_SLACK)
         detail = f"\n--- wrapper stdout:\n{wrapped.stdout.decode('latin-1')}" \
                  f"--- wrapper stderr:\n{wrapped.stderr.decode('latin-1')}"
+        self.assertIsNotNone(wrapped.returncode,
+                             f"still running after {STALL_SECONDS + STALL_SLACK} s{detail}")
         self.assertEqual(wrapped.returncode, 4, detail)
         self.assertEqual(REPORT.findall(wrapped.stdout),
                          [b"No activity for %d seconds: ftp stopped" % STALL_SECONDS], detail)
-        # Everything up to the stall came through first: the login's replies.
-        self.assertIn(b"230 Logged in.", wrapped.stdout.split(b"Error Found")[0], detail)
-        self.assertLess(took, STALL_SECONDS + STALL_SLACK, detail)
+        # Everything up to the stall came through first.
+        self.assertRegex(wrapped.stdout.split(b"Error Found")[0], before, detail)
 
 
 def add_tests():
@@ -293,9 +318,10 @@ def add_tests():
             slug = re.sub(r"\W+", "_", name).strip("_")
             setattr(RealClients, f"test_{client}_{slug}_{REPEATS}_times",
                     lambda self, c=client, n=name, s=session: self.check_repeated(c, n, s))
-        for what, session in (("listing", LOGIN + "ls\nquit\n"), ("upload", LOGIN + "put local.txt up.txt\nquit\n")):
-            setattr(RealClients, f"test_{client}_server_silent_after_login_{what}_stopped",
-                    lambda self, c=client, s=session: self.check_stall(c, s))
+        for name, server, session, before in STALLS:
+            slug = re.sub(r"\W+", "_", name).strip("_")
+            setattr(RealClients, f"test_{client}_{slug}_stopped",
+                    lambda self, c=client, v=server, s=session, b=before: self.check_stall(c, v, s, b))
         for scenario in SCENARIOS:
             slug = re.sub(r"\W+", "_", scenario[0]).strip("_")
             setattr(RealClients, f"test_{client}_{slug}",
