@@ -36,11 +36,16 @@ WRONG_PASSWORD = f"user {USER} wrong\nls\nquit\n"
 DROPPED = LOGIN + "cd dropped\npwd\nls\nquit\n"  # the real server hangs up on this cd
 
 # name, server, client arguments, session on stdin, statuses allowed, texts that must be
-# reported (each the start of some report's text), and optionally ONLY (those texts are
-# all the reports) and the wrapper's VESKAR_* settings. Servers: real = pyftpdlib,
-# closed = a port nobody listens on, others are fakes from servers.py. A [setting] in the
-# name runs the scenario in a private namespace or as another user, see setting_prefix.
+# reported (each the start of some report's text), and optionally: ONLY (those texts are
+# all the reports), the wrapper's VESKAR_* settings, and for a success the (copy,
+# original) files of its directory that must be equal, by default back.txt and
+# local.txt. Servers: real = pyftpdlib, closed = a port nobody listens on, others are
+# fakes from servers.py. A [setting] in the name runs the scenario in a private
+# namespace or as another user, see setting_prefix. Every run starts in a directory
+# holding local.txt and SIZES' files, with a server holding only file.txt, a copy of
+# 1000.bin.
 ONLY = True
+SIZES = (0, 631, 1000)  # 631: the statistics line "631 bytes sent in ..." is no reply
 SCENARIOS = [
     ("success", "real", VERBOSE, LOGIN + "binary\nput local.txt up.txt\nls\nmkdir sub\ncd sub\n"
      "pwd\ncd ..\nget up.txt back.txt\nquit\n", OK, []),
@@ -84,6 +89,17 @@ SCENARIOS = [
     ("mkdir of an existing directory, other 550 still counts", "real", VERBOSE,
      LOGIN + "mkdir incoming\nmkdir incoming\ncd nowhere\nquit\n", REPLY,
      ["550 No such file or directory."], ONLY, {"VESKAR_IGNORE": "550 File exists."}),
+    # Local files the download cannot be written to: the client says so in the C
+    # library's words, and ends 0 all the same.
+    ("download onto a full device", "real", VERBOSE, LOGIN + "get file.txt /dev/full\nquit\n",
+     MESSAGE, ["No space left on device"], ONLY),
+    ("download onto a directory", "real", VERBOSE, LOGIN + "get file.txt .\nquit\n", MESSAGE,
+     ["Is a directory"], ONLY),
+    ("download into a missing directory", "real", VERBOSE,
+     LOGIN + "get file.txt nowhere/out.txt\nquit\n", MESSAGE, ["No such file or directory"], ONLY),
+    ("transfers of 0, 631 and 1000 bytes", "real", VERBOSE, LOGIN + "binary\n"
+     + "".join(f"put {n}.bin up-{n}.bin\nget up-{n}.bin back-{n}.bin\n" for n in SIZES) + "quit\n",
+     OK, [], [(f"back-{n}.bin", f"{n}.bin") for n in SIZES]),
 ]
 
 # Sessions whose status must not change from run to run, however the client's writes
@@ -213,9 +229,16 @@ class RealClients(unittest.TestCase):
         os.mkdir(os.path.join(cwd, "locked"), 0o555)  # not writable, except by root
         with open(os.path.join(cwd, "local.txt"), "w") as f:
             f.writelines(f"line {n} of a file to upload\n" for n in range(200))
-        for entry in os.listdir(self.root):  # each run starts from an empty server
+        for n in SIZES:  # every byte value, CR and LF among them
+            with open(os.path.join(cwd, f"{n}.bin"), "wb") as f:
+                f.write((bytes(range(256)) * 4)[:n])
+        for entry in os.listdir(self.root):  # each run starts from the same server
             path = os.path.join(self.root, entry)
             shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        # Small enough for one read: a client that cannot write it closes the data
+        # connection with nothing unread, so the server's reply does not depend on
+        # whether a reset beat the end of its send.
+        shutil.copy(os.path.join(cwd, "1000.bin"), os.path.join(self.root, "file.txt"))
         env = {"PATH": bin_dir + ":/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C", "TERM": "dumb"}
         env.update(settings or {})
         # A new session has no terminal, so the clients read passwords from stdin.
@@ -239,6 +262,7 @@ class RealClients(unittest.TestCase):
         name, server, args, session, statuses, texts, *extra = scenario
         only = ONLY in extra
         settings = [e for e in extra if isinstance(e, dict)]
+        copies = next((e for e in extra if isinstance(e, list)), [("back.txt", "local.txt")])
         prefix = []
         setting = re.search(r"\[(.*)\]", name)
         if setting:
@@ -281,9 +305,10 @@ class RealClients(unittest.TestCase):
             self.assertEqual(reports, [], detail)
             printed = direct.stdout + direct.stderr
             self.assertEqual([e for e in self.entries if e in printed], [])
-            with open(os.path.join(cwd, "local.txt"), "rb") as a, \
-                 open(os.path.join(cwd, "back.txt"), "rb") as b:
-                self.assertEqual(a.read(), b.read(), "downloaded file differs from uploaded")
+            for copy, original in copies:
+                with open(os.path.join(cwd, original), "rb") as a, \
+                     open(os.path.join(cwd, copy), "rb") as b:
+                    self.assertEqual(a.read(), b.read(), f"{copy} differs from {original}")
 
     def check_repeated(self, client, name, session):
         """The same session, run again and again, ends with the same status each time."""
