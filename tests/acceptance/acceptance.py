@@ -98,6 +98,10 @@ SCENARIOS = [
      ["Is a directory"], ONLY),
     ("download into a missing directory", "real", VERBOSE,
      LOGIN + "get file.txt nowhere/out.txt\nquit\n", MESSAGE, ["No such file or directory"], ONLY),
+    ("download through a file", "real", VERBOSE, LOGIN + "get file.txt local.txt/out.txt\nquit\n",
+     MESSAGE, ["Not a directory"], ONLY),
+    ("download to a name too long", "real", VERBOSE, LOGIN + f"get file.txt {'n' * 300}\nquit\n",
+     MESSAGE, ["File name too long"], ONLY),
     ("transfers of 0, 631 and 1000 bytes", "real", VERBOSE, LOGIN + "binary\n"
      + "".join(f"put {n}.bin up-{n}.bin\nget up-{n}.bin back-{n}.bin\n" for n in SIZES) + "quit\n",
      OK, [], [(f"back-{n}.bin", f"{n}.bin") for n in SIZES]),
