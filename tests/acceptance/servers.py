@@ -2,8 +2,9 @@
 
 Run as a script: it prints the port it listens on, then serves until it is killed.
   servers.py real ROOT USER PASSWORD   pyftpdlib, a real server (Debian's /usr/bin/python3);
-                                       it hangs up on `cd dropped` and refuses to send
-                                       denied.txt, in the C library's words
+                                       it hangs up on `cd dropped`, refuses to send
+                                       denied.txt, in the C library's words, and sends
+                                       stall.bin's first bytes, then nothing, for ever
   servers.py greeting-421              answers every connection with 421 and hangs up
   servers.py drop                      logs in, then drops the control connection
   servers.py silent                    logs in, then never answers again, as behind a
@@ -13,17 +14,38 @@ import socket
 import sys
 
 
+# What a stalled download gets before its data connection goes quiet.
+STALL_BYTES = b"first bytes of a transfer that never ends\n" * 24
+
+
 def serve_real(root, user, password):
     import logging
+    import os
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import DTPHandler, FTPHandler
     from pyftpdlib.servers import FTPServer
 
     logging.disable(logging.CRITICAL)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
 
+    class Data(DTPHandler):
+        def close_when_done(self):
+            # A stalled download never ends: no end of file, the connection stays open.
+            if not self.cmd_channel.stalling:
+                super().close_when_done()
+
+        def initiate_send(self):
+            super().initiate_send()
+            # With the first bytes out, wait for reads only: a socket that stays
+            # writable with nothing to write would spin the server's loop.
+            if self.cmd_channel.stalling and not self.producer_fifo:
+                self.modify_ioloop_events(self.ioloop.READ)
+
     class Handler(FTPHandler):
+        dtp_handler = Data
+        stalling = False
+
         def ftp_CWD(self, path):
             # A connection the server drops in the middle of a session.
             if path.endswith("/dropped"):
@@ -36,6 +58,12 @@ def serve_real(root, user, password):
             # The C library's words in a reply, as some servers send them.
             if file.endswith("/denied.txt"):
                 self.respond("550 denied.txt: Permission denied")
+                return
+            # A data connection that goes dead in the middle of a download, while the
+            # control connection stays up: no file needed.
+            if os.path.basename(file) == "stall.bin":
+                self.stalling = True
+                self.push_dtp_data(STALL_BYTES, cmd="RETR")
                 return
             return super().ftp_RETR(file)
 
