@@ -312,6 +312,8 @@ IGNORE_CASES = [
      [out(b"x\n550 File exists\n")], b"x\n550 File exists\n" + report(b"550 File exists"), b"", 3),
     ("a list of empty entries ignores nothing", {"VESKAR_IGNORE": ";;"},
      [out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"), b"", 3),
+    ("the client's end is no line: never ignored", {"VESKAR_IGNORE": "ftp ended with exit status 1"},
+     ["x:1"], report(b"ftp ended with exit status 1"), b"", 5),
     ("the stall is no line: never ignored", {"VESKAR_IGNORE": "No activity", "VESKAR_IDLE_TIMEOUT": "1"},
      ["s:60000"], report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
 ]
