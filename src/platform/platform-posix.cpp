@@ -272,10 +272,9 @@ void wait_for_client(watchdog* watch, stall_handler stalled) {
       stalled();
       break;
     }
-    // Without the descriptor the end shows at the next look at the counters, within a
-    // second.
+    // Without the descriptor, a look every second finds the end.
     struct pollfd end = {ended, POLLIN, 0};
-    poll(&end, ended >= 0 ? 1 : 0, timeout);
+    poll(&end, ended >= 0 ? 1 : 0, ended >= 0 || timeout < sample_ms ? timeout : sample_ms);
   }
   if (ended >= 0) close(ended);
 }

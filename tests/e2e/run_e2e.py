@@ -218,6 +218,8 @@ SETTING_CASES = [
     ("client closed its pipes and went quiet: stopped, one report", {"VESKAR_IDLE_TIMEOUT": "1"},
      ["p", out(b"x\n"), "c", "s:60000"], b"x\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4,
      {"within": 1}),
+    ("client closed its pipes, then ended before the timeout: its end", {"VESKAR_IDLE_TIMEOUT": "3"},
+     [out(b"x\n"), "c", "s:1000", "x:4"], b"x\n" + report(b"ftp ended with exit status 4"), b"", 5),
     ("client that ignores SIGTERM is killed", {"VESKAR_IDLE_TIMEOUT": "1"}, ["p", "T", out(b"x\n"), "s:60000"],
      b"x\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1 + 3}),
     ("reply line before the stall keeps status 3", {"VESKAR_IDLE_TIMEOUT": "1"},
