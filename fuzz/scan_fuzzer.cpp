@@ -55,17 +55,27 @@ int fresh_capture(int fd, const char* name) {
   return fd;
 }
 
+// The pieces of an unfinished line that a cutter has handed on: all but the one it
+// still holds.
+size_t handed_on(const std::vector<std::string>& pieces) {
+  if (pieces.empty()) return 0;
+  return pieces.back().size() == piece_size ? pieces.size() : pieces.size() - 1;
+}
+
 // The reports the relay writes after the echo of a read's unfinished last line
-// `tail`: those of the piece the tail completes, when it fills one. `shown` is the
+// `tail`: those of the pieces the tail completes, if it fills any. `shown` is the
 // stream up to the tail.
 std::string tail_reports(const std::string& shown, const std::string& tail) {
   size_t line_start = shown.rfind('\n') == std::string::npos ? 0 : shown.rfind('\n') + 1;
-  size_t held = (shown.size() - line_start) % piece_size;
-  if (tail.empty() || held + tail.size() < piece_size) return "";
-  size_t piece_start = shown.size() - held;
-  std::string piece = (shown + tail).substr(piece_start, piece_size);
+  std::string line = shown.substr(line_start) + tail;
+  std::vector<std::string> pieces = model_pieces(line);
+  size_t done = handed_on(model_pieces(shown.substr(line_start)));
+  std::string reports;
+  size_t at = line_start;
   int status = 0;
-  return model_scan(piece, piece_start == 0 ? '\n' : shown[piece_start - 1], &status);
+  for (size_t k = 0; k < handed_on(pieces); at += pieces[k++].size())
+    if (k >= done) reports += model_scan(pieces[k], at == 0 ? '\n' : (shown + tail)[at - 1], &status);
+  return reports;
 }
 
 // Hands one read of `stream`, which held `before` so far, to the relay and returns the

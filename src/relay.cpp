@@ -1,7 +1,5 @@
 #include "relay.h"
 
-#include <string.h>
-
 #include "handles.h"
 #include "platform/platform.h"
 #include "report.h"
@@ -35,12 +33,6 @@ void report_after_lines(const found_sign* sign, void* stream) {
   report_found(sign, nullptr);
 }
 
-// The length of a read up to and including its last line feed; 0 when it has none.
-size_t through_last_line(const char* bytes, size_t length) {
-  if (memchr(bytes, '\n', length) == nullptr) return 0;
-  while (bytes[length - 1] != '\n') --length;
-  return length;
-}
 
 // Set once the client has been stopped for inactivity: its end is then the wrapper's
 // doing, and the stall its report.
@@ -77,7 +69,7 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
   // no sign is shown in one write. After a failed echo the stream is still read to its
   // end and scanned, so the client never stalls on a full pipe and no failure sign
   // goes uncounted.
-  size_t lines = through_last_line(bytes, length);
+  size_t lines = through_last_feed(bytes, length);
   s.unshown = bytes;
   s.unshown_length = lines;
   if (lines > 0) scan_lines(&s.lines, bytes, lines, report_after_lines, &s);

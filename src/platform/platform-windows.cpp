@@ -63,17 +63,17 @@ DWORD WINAPI pump_one(LPVOID parameter) {
   }
 }
 
-// The bytes the client's I/O has moved: all zeros where the system keeps no counts
-// (Wine). The counts of operations are left out: a call that moves nothing is no sign
-// of life.
+// The bytes the client's reads and writes have moved: zeros where the system keeps no
+// counts (Wine). Operation counts are left out, and so are the bytes of other
+// operations, which control calls such as a socket's select move while no data does.
 struct moved_bytes {
-  ULONGLONG read, written, other;
+  ULONGLONG read, written;
 };
 moved_bytes client_counters() {
   IO_COUNTERS counters;
   ZeroMemory(&counters, sizeof counters);
   if (client_process != nullptr) GetProcessIoCounters(client_process, &counters);
-  return {counters.ReadTransferCount, counters.WriteTransferCount, counters.OtherTransferCount};
+  return {counters.ReadTransferCount, counters.WriteTransferCount};
 }
 
 // Waits for the reader threads and the client to end while the client shows activity:
@@ -102,7 +102,7 @@ bool watch_readers(HANDLE* running, DWORD running_count, unsigned idle_seconds) 
     LeaveCriticalSection(&sink_lock);
     moved_bytes counters = client_counters();
     if (reads != reads_seen || counters.read != counters_seen.read ||
-        counters.written != counters_seen.written || counters.other != counters_seen.other)
+        counters.written != counters_seen.written)
       last_activity = GetTickCount();
     reads_seen = reads;
     counters_seen = counters;

@@ -5,13 +5,34 @@
 
 namespace {
 
+// Where a full piece of a longer line ends: before a line break or a prompt, or the
+// start of one, in its last bytes, which then open the next piece, so that a reply
+// after it stands whole in one piece.
+size_t piece_end(const char* held) {
+  for (size_t p = piece_size - reply_opening; p < piece_size; ++p) {
+    size_t room = piece_size - p < 5 ? piece_size - p : 5;
+    if (held[p] == '\r' || memcmp(held + p, "ftp> ", room) == 0) return p;
+  }
+  return piece_size;
+}
+
 void scan_held(line_cutter* cutter, sign_sink sink, void* context) {
-  find_signs(cutter->held, cutter->held_length, cutter->before, sink, context);
-  cutter->before = cutter->held[cutter->held_length - 1];
-  cutter->held_length = 0;
+  size_t end = cutter->held_length;
+  if (end == piece_size && cutter->held[end - 1] != '\n') end = piece_end(cutter->held);
+  find_signs(cutter->held, end, cutter->before, sink, context);
+  cutter->before = cutter->held[end - 1];
+  cutter->held_length -= end;
+  memmove(cutter->held, cutter->held + end, cutter->held_length);
 }
 
 }  // namespace
+
+size_t through_last_feed(const char* bytes, size_t length) {
+  const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
+  if (feed == nullptr) return 0;
+  while (bytes[length - 1] != '\n') --length;
+  return length;
+}
 
 void start_lines(line_cutter* cutter) {
   cutter->held_length = 0;
@@ -22,17 +43,11 @@ void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink
                 void* context) {
   while (length > 0) {
     const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
-    if (cutter->held_length == 0 && feed != nullptr) {
-      // Whole lines straight from the read: every line up to its last line feed.
-      const char* last = feed;
-      for (const char* p = bytes + length - 1; p > feed; --p) {
-        if (*p == '\n') {
-          last = p;
-          break;
-        }
-      }
-      size_t whole = static_cast<size_t>(last - bytes) + 1;
-      if (whole > piece_size) whole = piece_size;  // a read never exceeds a piece
+    // Whole lines straight from the read, as many as a piece holds.
+    size_t whole = cutter->held_length == 0 && feed != nullptr
+                       ? through_last_feed(bytes, length < piece_size ? length : size_t{piece_size})
+                       : 0;
+    if (whole > 0) {
       find_signs(bytes, whole, cutter->before, sink, context);
       cutter->before = bytes[whole - 1];
       bytes += whole;

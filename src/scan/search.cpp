@@ -352,6 +352,9 @@ struct reply_list {
 // may lie in.
 void check_mark(const char* text, size_t length, size_t searched, size_t i, reply_list* replies,
                 uint64_t found[2]) {
+  // A block's padding past the piece marks nothing, unless an unused anchor slot's
+  // zeros match its zeros.
+  if (i >= length) return;
   if (size_t start = reply_after(text, length, i)) {
     if (replies->count < max_replies)
       replies->start[replies->count++] = start;
@@ -373,7 +376,7 @@ void check_mark(const char* text, size_t length, size_t searched, size_t i, repl
 enum { block_reach = 4 };  // bytes a block's marks read past it
 
 // Anchor slots a table does not use repeat the first, or hold zeros when no pattern
-// needs one: check_mark looks only at the slots in use.
+// needs one: check_mark looks only at the slots in use, and only inside the piece.
 void anchor_bytes(size_t a, char* first, char* second) {
   size_t slot = a < search_index.anchor_count ? a : 0;
   *first = search_index.anchor_count > 0 ? search_index.anchor[slot][0] : '\0';

@@ -92,6 +92,23 @@ TEST(LineCutting, LongLinesAreScannedInFullPieces) {
   EXPECT_EQ(exit_status, 3);
 }
 
+// A client that echoes no commands writes prompt after prompt on one line: a reply
+// after the prompt, or after a lone CR, is found wherever the line's pieces end.
+TEST(LineCutting, RepliesInALongLineAreFoundAcrossPieceEnds) {
+  for (size_t prompts : {816, 817, 818, 819, 820, 1637, 1638}) {
+    std::string line;
+    for (size_t n = 0; n < prompts; ++n) line += "ftp> ";
+    // Its text, where the piece ends before the line does, is lost, as in any long line.
+    for (const std::vector<size_t>& cuts : {std::vector<size_t>{1000, 4000}, std::vector<size_t>{}}) {
+      std::string out = scan_in_reads(line + "ftp> 550 Failed\n", cuts);
+      EXPECT_TRUE(out == report("550 Failed") || out == banner_only()) << prompts << ": " << out;
+      EXPECT_EQ(exit_status, 3) << prompts;
+    }
+  }
+  for (size_t lead : {4090, 4092, 4093, 4095})
+    EXPECT_EQ(scan_in_reads(std::string(lead, 'x') + "\r550 x\n", {4000}), report("550 x")) << lead;
+}
+
 TEST(LineCutting, TheLastLineIsScannedAtTheEnd) {
   EXPECT_EQ(scan_in_reads("ftp> Login failed.", {5}), report("Login failed."));
   EXPECT_EQ(scan_in_reads("x\n530 ", {3}), banner_only());

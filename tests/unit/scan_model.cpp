@@ -90,8 +90,19 @@ std::vector<std::string> model_pieces(const std::string& stream) {
   for (size_t at = 0; at < stream.size();) {
     size_t end = stream.find('\n', at);
     end = end == std::string::npos ? stream.size() : end + 1;
-    for (size_t from = at; from < end; from += piece_size)
-      pieces.push_back(stream.substr(from, std::min<size_t>(piece_size, end - from)));
+    for (size_t from = at; from < end;) {
+      size_t size = std::min<size_t>(piece_size, end - from);
+      // A full piece inside a line leaves a break or a prompt, whole or begun, in its
+      // last 8 bytes to the next piece.
+      for (size_t p = 8; size == piece_size && stream[from + size - 1] != '\n' && p > 0; --p) {
+        std::string last = stream.substr(from + piece_size - p, p);
+        if (last[0] == '\r' || std::string("ftp> ").compare(0, std::min<size_t>(p, 5), last, 0,
+                                                             std::min<size_t>(p, 5)) == 0)
+          size = piece_size - p;
+      }
+      pieces.push_back(stream.substr(from, size));
+      from += size;
+    }
     at = end;
   }
   return pieces;
