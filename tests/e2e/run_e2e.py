@@ -120,8 +120,8 @@ CASES = [
     ("transfer statistics are no reply", [out(b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n")], b"",
      b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n", b"", 0),
 
-    ("reply after the 819th prompt on one line", ["i"], b"ftp> " * 819 + b"ftp> 550 Failed\r\n",
-     b"ftp> " * 819 + b"ftp> 550 Failed\r\n" + report(b"550 Failed\r"), b"", 3),
+    ("reply after the 819th prompt on one line", ["i"], b"ftp> " * 819 + b"ftp> 550 Failed\n",
+     b"ftp> " * 819 + b"ftp> 550 Failed\n" + report(b"550 Failed"), b"", 3),
 
     # Reply lines
     ("reply line that opens the stream", [out(b"530 Login incorrect.\r\n")], b"",
