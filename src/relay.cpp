@@ -33,7 +33,6 @@ void report_after_lines(const found_sign* sign, void* stream) {
   report_found(sign, nullptr);
 }
 
-
 // Set once the client has been stopped for inactivity: its end is then the wrapper's
 // doing, and the stall its report.
 bool stopped = false;
