@@ -95,7 +95,7 @@ TEST(LineCutting, LongLinesAreScannedInFullPieces) {
 // A client that echoes no commands writes prompt after prompt on one line: a reply
 // after the prompt, or after a lone CR, is found wherever the line's pieces end.
 TEST(LineCutting, RepliesInALongLineAreFoundAcrossPieceEnds) {
-  for (size_t prompts : {816, 817, 818, 819, 820, 1637, 1638}) {
+  for (size_t prompts : {816u, 817u, 818u, 819u, 820u, 1637u, 1638u}) {
     std::string line;
     for (size_t n = 0; n < prompts; ++n) line += "ftp> ";
     // Its text, where the piece ends before the line does, is lost, as in any long line.
@@ -105,7 +105,7 @@ TEST(LineCutting, RepliesInALongLineAreFoundAcrossPieceEnds) {
       EXPECT_EQ(exit_status, 3) << prompts;
     }
   }
-  for (size_t lead : {4090, 4092, 4093, 4095})
+  for (size_t lead : {4090u, 4092u, 4093u, 4095u})
     EXPECT_EQ(scan_in_reads(std::string(lead, 'x') + "\r550 x\n", {4000}), report("550 x")) << lead;
 }
 
