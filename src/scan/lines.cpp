@@ -25,13 +25,17 @@ void scan_held(line_cutter* cutter, sign_sink sink, void* context) {
   memmove(cutter->held, cutter->held + end, cutter->held_length);
 }
 
+// bytes[0, length) up to and including its last line feed, when its first is at `feed`.
+size_t through_last(const char* bytes, size_t length, const char* feed) {
+  while (bytes + length - 1 > feed && bytes[length - 1] != '\n') --length;
+  return length;
+}
+
 }  // namespace
 
 size_t through_last_feed(const char* bytes, size_t length) {
   const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
-  if (feed == nullptr) return 0;
-  while (bytes[length - 1] != '\n') --length;
-  return length;
+  return feed != nullptr ? through_last(bytes, length, feed) : 0;
 }
 
 void start_lines(line_cutter* cutter) {
@@ -44,8 +48,9 @@ void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink
   while (length > 0) {
     const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
     // Whole lines straight from the read, as many as a piece holds.
-    size_t whole = cutter->held_length == 0 && feed != nullptr
-                       ? through_last_feed(bytes, length < piece_size ? length : size_t{piece_size})
+    size_t span = length < piece_size ? length : size_t{piece_size};
+    size_t whole = cutter->held_length == 0 && feed != nullptr && feed < bytes + span
+                       ? through_last(bytes, span, feed)
                        : 0;
     if (whole > 0) {
       find_signs(bytes, whole, cutter->before, sink, context);

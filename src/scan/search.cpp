@@ -583,7 +583,6 @@ void line_around(const char* text, size_t length, size_t at, size_t* start, size
   *size = end - from;
 }
 
-
 // Hands `sink` the reply line that starts at text[start]: its text runs to the first
 // line feed, which must come before the piece's end and any zero byte.
 void hand_reply(const char* text, size_t length, size_t start, sign_sink sink, void* context) {
