@@ -1,5 +1,6 @@
 """Runs the built wrapper as a user would, in front of the fake client, and checks the
 exact bytes of its stdout and stderr and its exit status."""
+import concurrent.futures
 import hashlib
 import os
 import shutil
@@ -103,6 +104,17 @@ def add_wrapper_options(parser):
     mode = parser.add_mutually_exclusive_group(required=True)
     mode.add_argument("--native", action="store_true")
     mode.add_argument("--wine", action="store_true")
+
+
+def run_side_by_side(cases, jobs):
+    """Runs `cases`, each a function that appends its failures to the list it is given
+    and returns how many checks it made, at most `jobs` at a time. Every case works in
+    a directory of its own. Returns (checks, failures), the failures in the order of
+    `cases` whatever order the runs end in."""
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+        runs = [(pool.submit(case, found), found) for case, found in ((c, []) for c in cases)]
+        checks = sum(run.result() for run, _ in runs)
+    return checks, [f for _, found in runs for f in found]
 
 
 def digest(data):
