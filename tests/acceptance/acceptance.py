@@ -6,7 +6,7 @@ Every scenario runs twice per client: the client alone, then the wrapper in fron
 The wrapper's run must end with the scenario's status, report the texts the scenario
 names, and relay everything the client printed, in order.
 
-usage: acceptance.py --wrapper build/native/veskar [unittest options]
+usage: acceptance.py --wrapper build/native/veskar [--client NAME] [unittest options]
 """
 import argparse
 import os
@@ -352,8 +352,8 @@ class RealClients(unittest.TestCase):
         self.assertRegex(wrapped.stdout.split(b"Error Found")[0], before, detail)
 
 
-def add_tests():
-    for client in CLIENTS:
+def add_tests(clients):
+    for client in clients:
         for name, session in REPEATED:
             slug = re.sub(r"\W+", "_", name).strip("_")
             setattr(RealClients, f"test_{client}_{slug}_{REPEATS}_times",
@@ -374,7 +374,8 @@ def add_tests():
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--wrapper", required=True)
+    parser.add_argument("--client", choices=sorted(CLIENTS), help="only this client's tests")
     options, rest = parser.parse_known_args()
     WRAPPER = os.path.abspath(options.wrapper)
-    add_tests()
+    add_tests([options.client] if options.client else CLIENTS)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
