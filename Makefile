@@ -24,19 +24,21 @@ asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
-test-native: native
-	ctest --preset native
+# Every build and its suites, side by side (scripts/test.sh); FUZZ_SECONDS sets the
+# fuzz smoke's time (default 60). Each test-* target runs one part.
+test: deps
+	JOBS=$(JOBS) scripts/test.sh
+
+test-native: deps
+	JOBS=$(JOBS) scripts/test.sh native
 
 # Both Windows programs, always; the 32-bit one's suites only where 32-bit programs run
 # (VESKAR_SKIP_WIN32=1 skips them anywhere).
-test-windows: windows windows64
-	scripts/test-windows.sh
+test-windows: deps
+	JOBS=$(JOBS) scripts/test.sh windows64 windows
 
-test-asan: asan
-	ctest --preset asan
-
-test: test-native test-windows test-asan
-	@if [ -x fuzz/run.sh ]; then FUZZ_SECONDS=$${FUZZ_SECONDS:-60} fuzz/run.sh; fi
+test-asan: deps
+	JOBS=$(JOBS) scripts/test.sh asan
 
 # Only what the demo runs: no tests, no Wine, no cross compilers.
 demo:
