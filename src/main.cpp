@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "relay.h"
 #include "report.h"
+#include "scan/search.h"
 #include "settings.h"
 
 namespace {
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
   saved_stderr = get_std_handle(std_error_slot);
   // Nothing starts with a setting that is not understood.
   if (const char* problem = read_settings()) report_fatal(problem);
+  // Nor with a search that could not place every entry it was given.
+  if (!build_search_index(nullptr, 0)) report_fatal("Failure messages do not fit the search");
   // Nor with a command line that was cut short.
   if (!build_command_line(command_line, client_program(), argc, argv))
     report_fatal("Command line too long");

@@ -2,6 +2,7 @@
 #include "search.h"
 
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #if defined(__SSE2__)
@@ -16,11 +17,13 @@
 namespace {
 
 enum {
-  max_patterns = max_signatures,
+  max_patterns = max_entries,
+  found_words = max_patterns / 64,
 #if defined(__SSE2__)
-  // Texts too short for this step are found by an anchor in the block pass instead.
+  // The first texts too short for this step are found by an anchor in the block pass,
+  // the rest by the pair pass.
   sample_step = 8,
-  max_anchors = 2,  // the tables hold two such texts; a test fails if more come
+  max_anchors = 2,
 #else
   sample_step = 4,
   max_anchors = 0,
@@ -36,6 +39,11 @@ enum {
   max_replies = piece_size / 5 + 2,
 };
 
+// Which entries a search found: a bit an entry.
+struct entry_set {
+  uint64_t word[found_words];
+};
+
 // The signature search samples the text every sample_step bytes. Any occurrence of a
 // pattern covers a sampled position at an offset of each remainder modulo sample_step,
 // so a filter of one gram per remainder (the rarest) finds every occurrence and almost
@@ -44,9 +52,12 @@ enum {
 // searched once, under their first entry.
 struct pattern_index {
   bool built;
+  bool usable;  // false once entries did not fit: every search then fails loudly
   size_t pattern_count;
+  size_t longest;
   const char* text[max_patterns];
   size_t length[max_patterns];
+  bool counts_in_reply[max_patterns];
   uint32_t last_gram[max_patterns];     // near misses tend to differ at the end
   uint8_t first_of_text[max_patterns];  // the first pattern with the same text
   uint32_t multiplier;                       // the filter hash's
@@ -60,6 +71,14 @@ struct pattern_index {
   char anchor[max_anchors + 1][2];
   uint8_t anchor_pattern[max_anchors + 1];
   uint8_t anchor_offset[max_anchors + 1];
+  // The pair pass, for the short texts that have no anchor: for each remainder modulo
+  // 2, the rarest two bytes of the text at an offset of that remainder. A two-byte
+  // sample at every even position then meets one of them in every occurrence.
+  uint64_t pair_filter[(1 << 16) / 64];
+  size_t pair_count;
+  uint16_t pair[max_patterns * 2];
+  uint8_t pair_pattern[max_patterns * 2];
+  uint8_t pair_offset[max_patterns * 2];
 };
 pattern_index search_index;
 
@@ -179,39 +198,92 @@ uint32_t quiet_multiplier(const uint32_t* grams, size_t count) {
   return best;
 }
 
+// The offset of the rarest pair of the text at an offset of remainder r modulo 2.
+size_t rarest_pair(const char* text, size_t length, size_t r) {
+  return rarest_gram(text, length, 2, r, 2);
+}
+
+uint16_t load_pair(const char* bytes) {
+  uint16_t pair;
+  memcpy(&pair, bytes, sizeof pair);
+  return pair;
+}
+
+// Places the pattern p, a text too short for the sampled filter: under an anchor while
+// there is one to spare, else in the pair pass.
+void place_short(size_t p) {
+  const char* text = search_index.text[p];
+  size_t length = search_index.length[p];
+  if (search_index.anchor_count < max_anchors) {
+    size_t offset = anchor_offset(text, length);  // before this one counts
+    size_t a = search_index.anchor_count++;
+    memcpy(search_index.anchor[a], text + offset, 2);
+    search_index.anchor_pattern[a] = static_cast<uint8_t>(p);
+    search_index.anchor_offset[a] = static_cast<uint8_t>(offset);
+    return;
+  }
+  for (size_t r = 0; r < 2; ++r) {
+    size_t o = rarest_pair(text, length, r);
+    size_t c = search_index.pair_count++;
+    search_index.pair[c] = load_pair(text + o);
+    search_index.pair_pattern[c] = static_cast<uint8_t>(p);
+    search_index.pair_offset[c] = static_cast<uint8_t>(o);
+    search_index.pair_filter[search_index.pair[c] / 64] |= uint64_t{1} << (search_index.pair[c] % 64);
+  }
+}
+
+// Takes the entries in order; false when one does not fit the index.
+bool take_entries(const search_entry* extra, size_t extra_count) {
+  size_t count = 0;
+  auto take = [&count](const char* text, size_t length, bool counts_in_reply) {
+    if (count == max_patterns || length < min_entry_length || length > max_entry_length ||
+        memchr(text, '\0', length) != nullptr)
+      return false;
+    search_index.text[count] = text;
+    search_index.length[count] = length;
+    search_index.counts_in_reply[count++] = counts_in_reply;
+    return true;
+  };
+  for (size_t e = 0; e < signature_count; ++e)
+    if (!take(error_signatures[e], strlen(error_signatures[e]), true)) return false;
+  for (size_t e = 0; e < client_signature_count; ++e)
+    if (!take(client_signatures[e], strlen(client_signatures[e]), false)) return false;
+  for (size_t e = 0; e < extra_count; ++e)
+    if (!take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
+  search_index.pattern_count = count;
+  return true;
+}
+
 void choose_joint_pass(int widest);
 
-void build_index() {
-  size_t count = 0;
-  for (size_t e = 0; e < signature_count; ++e) search_index.text[count++] = error_signatures[e];
-  for (size_t e = 0; e < client_signature_count && count < max_patterns; ++e)
-    search_index.text[count++] = client_signatures[e];
-  search_index.pattern_count = count;
+}  // namespace
 
+bool build_search_index(const search_entry* extra, size_t extra_count) {
+  memset(&search_index, 0, sizeof search_index);
+  search_index.built = true;
+  if (!take_entries(extra, extra_count)) {
+    search_index.pattern_count = 0;
+    return false;
+  }
+  size_t count = search_index.pattern_count;
   uint16_t slot_size[1 << lookup_bits] = {};
   size_t candidates = 0;
   uint32_t hash_of[max_patterns * sample_step];
   for (size_t p = 0; p < count; ++p) {
     const char* text = search_index.text[p];
-    size_t length = strlen(text);
-    search_index.length[p] = length;
+    size_t length = search_index.length[p];
+    if (length > search_index.longest) search_index.longest = length;
     search_index.last_gram[p] = load_gram(text + length - gram_size);
     search_index.first_of_text[p] = static_cast<uint8_t>(p);
     for (size_t q = 0; q < p; ++q) {
-      if (strcmp(search_index.text[q], text) == 0) {
+      if (search_index.length[q] == length && memcmp(search_index.text[q], text, length) == 0) {
         search_index.first_of_text[p] = static_cast<uint8_t>(q);
         break;
       }
     }
     if (search_index.first_of_text[p] != p) continue;
     if (length < window_span) {
-      // Never more than max_anchors: the tables are fixed, and a test holds them to it.
-      size_t offset = anchor_offset(text, length);  // before this one counts
-      size_t a = search_index.anchor_count;
-      if (a < max_anchors) ++search_index.anchor_count;
-      memcpy(search_index.anchor[a], text + offset, 2);
-      search_index.anchor_pattern[a] = static_cast<uint8_t>(p);
-      search_index.anchor_offset[a] = static_cast<uint8_t>(offset);
+      place_short(p);
       continue;
     }
     for (size_t r = 0; r < sample_step; ++r) {
@@ -238,8 +310,8 @@ void build_index() {
     next = static_cast<uint16_t>(next + slot_size[s]);
   }
   search_index.slot_start[1 << lookup_bits] = next;
-  uint32_t gram[max_patterns * sample_step];
-  uint8_t pattern[max_patterns * sample_step], offset[max_patterns * sample_step];
+  static uint32_t gram[max_patterns * sample_step];
+  static uint8_t pattern[max_patterns * sample_step], offset[max_patterns * sample_step];
   memcpy(gram, search_index.candidate_gram, sizeof gram);
   memcpy(pattern, search_index.candidate_pattern, sizeof pattern);
   memcpy(offset, search_index.candidate_offset, sizeof offset);
@@ -251,16 +323,38 @@ void build_index() {
     search_index.candidate_pattern[at] = pattern[c];
     search_index.candidate_offset[at] = offset[c];
   }
-  search_index.built = true;
+  search_index.usable = true;
   choose_joint_pass(1);
+  return true;
 }
 
-bool is_found(const uint64_t found[2], size_t p) { return (found[p / 64] >> (p % 64) & 1) != 0; }
-void mark_found(uint64_t found[2], size_t p) { found[p / 64] |= uint64_t{1} << (p % 64); }
+size_t search_entry_count() {
+  if (!search_index.built) build_search_index(nullptr, 0);
+  return search_index.pattern_count;
+}
+
+search_entry search_entry_at(size_t entry) {
+  return {search_index.text[entry], search_index.length[entry], search_index.counts_in_reply[entry]};
+}
+
+size_t longest_search_entry() {
+  if (!search_index.built) build_search_index(nullptr, 0);
+  return search_index.longest;
+}
+
+namespace {
+
+bool is_found(const entry_set* found, size_t p) { return (found->word[p / 64] >> (p % 64) & 1) != 0; }
+void mark_found(entry_set* found, size_t p) { found->word[p / 64] |= uint64_t{1} << (p % 64); }
+bool found_any(const entry_set* found) {
+  uint64_t any = 0;
+  for (uint64_t word : found->word) any |= word;
+  return any != 0;
+}
 
 // Checks the patterns with `gram` among their grams, sampled at text[q].
 void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t hash,
-            uint64_t found[2]) {
+            entry_set* found) {
   size_t slot = hash >> (filter_bits - lookup_bits);
   for (size_t c = search_index.slot_start[slot]; c < search_index.slot_start[slot + 1]; ++c) {
     if (search_index.candidate_gram[c] != gram) continue;
@@ -277,7 +371,7 @@ void verify(const char* text, size_t length, size_t q, uint32_t gram, uint32_t h
 unsigned probe(const char* at) { return in_filter(gram_hash(load_gram(at))); }
 
 // Probes the gram at text[q] and verifies it if the filter lets it through.
-void probe_and_verify(const char* text, size_t length, size_t q, uint64_t found[2]) {
+void probe_and_verify(const char* text, size_t length, size_t q, entry_set* found) {
   uint32_t gram = load_gram(text + q);
   uint32_t hash = gram_hash(gram);
   if (in_filter(hash)) verify(text, length, q, gram, hash, found);
@@ -286,13 +380,13 @@ void probe_and_verify(const char* text, size_t length, size_t q, uint64_t found[
 // probe_and_verify at text[q], text[q + sample_step], ... Out of line: the loops that
 // probe keep nothing for it.
 __attribute__((noinline)) void verify_four(const char* text, size_t length, size_t q,
-                                           uint64_t found[2]) {
+                                           entry_set* found) {
   for (size_t k = 0; k < 4; ++k) probe_and_verify(text, length, q + k * sample_step, found);
 }
 
 // The four probes at text[q], text[q + sample_step], ... with one branch: nearly every
 // step of ordinary text hits nothing. Reads text[q, q + 3 * sample_step + gram_size).
-inline void probe_four(const char* text, size_t length, size_t q, uint64_t found[2]) {
+inline void probe_four(const char* text, size_t length, size_t q, entry_set* found) {
   if ((probe(text + q) | probe(text + q + sample_step) | probe(text + q + 2 * sample_step) |
        probe(text + q + 3 * sample_step)) != 0)
     verify_four(text, length, q, found);
@@ -301,10 +395,25 @@ inline void probe_four(const char* text, size_t length, size_t q, uint64_t found
 // Marks in `found` every pattern that occurs in text[0, length) and covers a sampled
 // position from `from` (a multiple of sample_step) on, each under the first pattern
 // with its text.
-void find_patterns(const char* text, size_t from, size_t length, uint64_t found[2]) {
+void find_patterns(const char* text, size_t from, size_t length, entry_set* found) {
   size_t q = from;
   for (; q + 4 * sample_step <= length; q += 4 * sample_step) probe_four(text, length, q, found);
   for (; q + gram_size <= length; q += sample_step) probe_and_verify(text, length, q, found);
+}
+
+// Marks in `found` every short pattern of the pair pass that occurs in text[0, length).
+void find_pairs(const char* text, size_t length, entry_set* found) {
+  for (size_t q = 0; q + 2 <= length; q += 2) {
+    uint16_t pair = load_pair(text + q);
+    if ((search_index.pair_filter[pair / 64] >> (pair % 64) & 1) == 0) continue;
+    for (size_t c = 0; c < search_index.pair_count; ++c) {
+      if (search_index.pair[c] != pair) continue;
+      size_t p = search_index.pair_pattern[c], offset = search_index.pair_offset[c];
+      size_t size = search_index.length[p];
+      if (offset > q || q - offset + size > length || is_found(found, p)) continue;
+      if (memcmp(text + q - offset, search_index.text[p], size) == 0) mark_found(found, p);
+    }
+  }
 }
 
 bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
@@ -351,7 +460,7 @@ struct reply_list {
 // reply line, or an anchor of a short pattern. `searched` ends the text that patterns
 // may lie in.
 void check_mark(const char* text, size_t length, size_t searched, size_t i, reply_list* replies,
-                uint64_t found[2]) {
+                entry_set* found) {
   // A block's padding past the piece marks nothing, unless an unused anchor slot's
   // zeros match its zeros.
   if (i >= length) return;
@@ -388,7 +497,7 @@ void anchor_bytes(size_t a, char* first, char* second) {
 // prompt; or the first byte of a short pattern's anchor. Returns where it stopped:
 // here, at the end.
 size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
-                  reply_list* replies, uint64_t found[2]) {
+                  reply_list* replies, entry_set* found) {
   char a0, b0, a1, b1;
   anchor_bytes(0, &a0, &b0);
   anchor_bytes(1, &a1, &b1);
@@ -432,7 +541,7 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
 // first block with a zero byte in it, or where a block would read past the piece, and
 // returns where; from there the portable passes take over.
 __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t length,
-                                                         reply_list* replies, uint64_t found[2]) {
+                                                         reply_list* replies, entry_set* found) {
   static_assert(4 * sample_step == 32, "one block, four probes");
   char a0, b0, a1, b1;
   anchor_bytes(0, &a0, &b0);
@@ -489,7 +598,7 @@ __attribute__((target("avx2"))) size_t joint_pass_avx2(const char* text, size_t 
 #define VESKAR_JOINT_PASSES 1
 #endif
 
-typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, uint64_t*);
+typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, entry_set*);
 joint_pass_function joint_pass = nullptr;
 
 // The widest joint pass the processor runs, up to `widest` (see limit_scan_passes).
@@ -515,7 +624,7 @@ uint64_t zero_bytes(uint64_t x) {
 }
 
 size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
-                  reply_list* replies, uint64_t found[2]) {
+                  reply_list* replies, entry_set* found) {
   const uint64_t ones = 0x0101010101010101u;
   size_t i = from;
   for (; i + 8 + 4 <= length; i += 8) {
@@ -531,7 +640,7 @@ size_t block_pass(const char* text, size_t from, size_t length, size_t searched,
   return i;
 }
 
-typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, uint64_t*);
+typedef size_t (*joint_pass_function)(const char*, size_t, reply_list*, entry_set*);
 const joint_pass_function joint_pass = nullptr;
 
 void choose_joint_pass(int) {}
@@ -540,34 +649,35 @@ void choose_joint_pass(int) {}
 // What one search of a text found: the patterns it holds, where its reply lines start,
 // and where the text that patterns may lie in ends (its first zero byte, or its end).
 struct sign_finds {
-  uint64_t found[2];
+  entry_set found;
   reply_list replies;
   size_t searched;
 };
 
 // Searches text[0, length), whose stream byte before it was `before`, for every sign.
 void search_piece(const char* text, size_t length, char before, sign_finds* finds) {
-  finds->found[0] = finds->found[1] = 0;
+  memset(&finds->found, 0, sizeof finds->found);
   reply_list* replies = &finds->replies;
   replies->count = 0;
   replies->resume = SIZE_MAX;
   if (is_break(static_cast<unsigned char>(before)) && reply_at(text, length, 0))
     replies->start[replies->count++] = 0;
-  size_t done = joint_pass != nullptr ? joint_pass(text, length, replies, finds->found) : 0;
+  size_t done = joint_pass != nullptr ? joint_pass(text, length, replies, &finds->found) : 0;
   // Each entry is searched as a C string: a zero byte ends the text it can lie in.
   const void* zero = memchr(text + done, '\0', length - done);
   finds->searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
-  find_patterns(text, done, finds->searched, finds->found);
-  for (size_t i = block_pass(text, done, length, finds->searched, replies, finds->found);
+  find_patterns(text, done, finds->searched, &finds->found);
+  if (search_index.pair_count > 0) find_pairs(text, finds->searched, &finds->found);
+  for (size_t i = block_pass(text, done, length, finds->searched, replies, &finds->found);
        i < length; ++i)
-    check_mark(text, length, finds->searched, i, replies, finds->found);
+    check_mark(text, length, finds->searched, i, replies, &finds->found);
 }
 
 // Whether a found pattern counts in its line. A reply line is a sign of its own, and
 // servers put the C library's words in their replies ("550 x: No such file or
 // directory"): the client's own messages count only before the line's first reply.
 bool counts_in_line(const char* text, const sign_finds* finds, size_t p) {
-  if (p < signature_count || finds->replies.count == 0) return true;
+  if (search_index.counts_in_reply[p] || finds->replies.count == 0) return true;
   size_t reply = finds->replies.start[0];
   size_t end = reply < finds->searched ? reply : finds->searched;
   return text_holds(text, end, search_index.text[p], search_index.length[p]);
@@ -586,7 +696,9 @@ void line_around(const char* text, size_t length, size_t at, size_t* start, size
 // Hands `sink` the reply line that starts at text[start]: its text runs to the first
 // line feed, which must come before the piece's end and any zero byte.
 void hand_reply(const char* text, size_t length, size_t start, sign_sink sink, void* context) {
-  found_sign sign = {sign_reply, nullptr, 0, nullptr, 0};
+  found_sign sign = {};
+  sign.kind = sign_reply;
+  sign.at = start;
   size_t end = start + 4;
   while (end < length && text[end] != '\n' && text[end] != '\0') ++end;
   if (end < length && text[end] == '\n') {
@@ -604,15 +716,19 @@ void hand_reply(const char* text, size_t length, size_t start, sign_sink sink, v
 // alone, in the order of the text.
 void hand_signs(const char* text, size_t length, const sign_finds* finds, sign_sink sink,
                 void* context) {
-  if ((finds->found[0] | finds->found[1]) != 0) {
-    found_sign sign = {sign_message, nullptr, 0, text, 0};
+  if (found_any(&finds->found)) {
+    found_sign sign = {};
+    sign.kind = sign_message;
+    sign.line = text;
     size_t line;
     line_around(text, length, 0, &line, &sign.line_length);
     for (size_t p = 0; p < search_index.pattern_count; ++p) {
-      if (!is_found(finds->found, search_index.first_of_text[p])) continue;
+      if (!is_found(&finds->found, search_index.first_of_text[p])) continue;
       if (!counts_in_line(text, finds, search_index.first_of_text[p])) continue;
       sign.text = search_index.text[p];
       sign.length = search_index.length[p];
+      sign.entry = p;
+      sign.counts_in_reply = search_index.counts_in_reply[p];
       sink(&sign, context);
     }
   }
@@ -625,17 +741,19 @@ void hand_signs(const char* text, size_t length, const sign_finds* finds, sign_s
 }  // namespace
 
 void limit_scan_passes(int widest) {
-  if (!search_index.built) build_index();
+  if (!search_index.built) build_search_index(nullptr, 0);
   choose_joint_pass(widest);
 }
 
 void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context) {
-  if (!search_index.built) build_index();
+  if (!search_index.built) build_search_index(nullptr, 0);
+  // Entries that did not fit must not go missing in silence.
+  if (!search_index.usable) abort();
   // One search of the whole piece; nearly always it finds no known message, and its
   // reply lines, if any, are then its signs in line order.
   static sign_finds finds;
   search_piece(text, length, before, &finds);
-  bool messages = (finds.found[0] | finds.found[1]) != 0;
+  bool messages = found_any(&finds.found);
   const char* feed = static_cast<const char*>(memchr(text, '\n', length));
   bool one_line = feed == nullptr || feed == text + length - 1;
   if (one_line || (!messages && finds.searched == length)) {

@@ -3,15 +3,14 @@
 
 #include <stddef.h>
 
-enum { signature_count = 79, signature_slot = 60, max_signatures = 128 };
+enum { signature_count = 79, signature_slot = 60 };
 
 // The known failure messages, in search order. Some texts stand twice, on purpose:
 // each entry is reported by itself.
 extern const char error_signatures[signature_count][signature_slot];
 
 // Further failure messages of this system's client, searched after error_signatures
-// in the same pass. Each holds at least 11 characters (the search keeps room for just
-// the two shorter texts of error_signatures); with error_signatures at most
-// max_signatures in all.
+// in the same pass, and counted only before a line's first reply. Each holds at least
+// min_entry_length characters (search.h), which a test checks.
 extern const char* const client_signatures[];
 extern const size_t client_signature_count;

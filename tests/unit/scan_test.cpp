@@ -62,17 +62,43 @@ TEST(SignatureTable, HoldsSeventyNineEntriesWithTheirDuplicates) {
 }
 
 TEST(SignatureTable, EveryClientMessageFitsTheSearch) {
-  EXPECT_LE(signature_count + client_signature_count, static_cast<size_t>(max_signatures));
+  EXPECT_LE(signature_count + client_signature_count, static_cast<size_t>(max_entries));
 }
 
 TEST(SignatureTable, NoEntryStandsInsideAnother) {
   std::vector<std::string> patterns = all_patterns();
-  for (const std::string& p : patterns) EXPECT_GE(p.size(), 7u) << p;
+  for (const std::string& p : patterns) EXPECT_GE(p.size(), static_cast<size_t>(min_entry_length)) << p;
   for (size_t a = 0; a < patterns.size(); ++a)
     for (size_t b = 0; b < patterns.size(); ++b) {
       if (patterns[a] == patterns[b]) continue;
       EXPECT_EQ(patterns[b].find(patterns[a]), std::string::npos) << patterns[a] << " in " << patterns[b];
     }
+}
+
+// Entries a run adds: any text of the shortest length the index places is found at
+// every alignment; a shorter one, or one too many, is refused, never skipped.
+struct SearchIndex : ::testing::Test {
+  void TearDown() override { EXPECT_TRUE(build_search_index(nullptr, 0)); }
+};
+
+TEST_F(SearchIndex, PlacesEveryEntryOfTheShortestLengthOrRefusesIt) {
+  const search_entry extra[] = {{"abcd", 4, true},      {"Verbindung", 10, true}, {"zu!!", 4, true},
+                                {"Fehler 7", 8, false}, {"12345", 5, true},       {"nicht gefunden", 14, true}};
+  ASSERT_TRUE(build_search_index(extra, sizeof extra / sizeof extra[0]));
+  for (const search_entry& entry : extra)
+    for (size_t lead = 0; lead < 40; ++lead)
+      ASSERT_EQ(scan_lines_of(std::string(lead, ' ') + std::string(entry.text, entry.length) + "\r\n"),
+                report(std::string(entry.text, entry.length)))
+          << entry.text << " after " << lead;
+  // Like a client entry, "Fehler 7" does not count inside a reply line; "abcd" does.
+  EXPECT_EQ(scan_lines_of("550 Fehler 7 abcd\n"), report("abcd") + report("550 Fehler 7 abcd"));
+  const search_entry too_short[] = {{"abc", 3, true}};
+  EXPECT_FALSE(build_search_index(too_short, 1));
+  std::vector<search_entry> too_many(max_entries - signature_count - client_signature_count + 1,
+                                     search_entry{"abcd", 4, true});
+  EXPECT_FALSE(build_search_index(too_many.data(), too_many.size()));
+  too_many.pop_back();
+  EXPECT_TRUE(build_search_index(too_many.data(), too_many.size()));
 }
 
 TEST(SignaturePass, EveryEntryIsFoundInsideALongerLine) {
