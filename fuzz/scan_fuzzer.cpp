@@ -1,14 +1,16 @@
 // libFuzzer target: one stream of client output, cut into reads as the input says,
 // through the relay's line cutting and the scanner. Beyond crashes and undefined
 // behaviour it checks the reports, byte for byte, and the status against the plain
-// per-line model, and that a second cut of the same stream gives the very same.
+// model, which judges each line whole however long, and that a second cut of the same
+// stream gives the very same.
 //
 // Input: the low five bits of byte 0, modulo 17, give the number n of read sizes that
 // follow, one byte each; the rest is the stream, handed over in reads of those sizes in
 // turn (4096 when n is 0). A size byte b below 192 means 1 + b % 64 bytes, otherwise
 // 64 * (b - 191), so both tiny and full reads are easy to reach.
 // Bit 5 of byte 0 makes two streams of it, through the relay itself: even reads are the
-// client's stdout, odd ones its stderr. Bit 6 then makes every echo to stderr fail.
+// client's stdout, odd ones its stderr; stdout must then be its echo with each line's
+// reports right after the line. Bit 6 then makes every echo to stderr fail.
 // Bit 7 holds the scanner to its portable passes.
 #include <stddef.h>
 #include <stdint.h>
@@ -55,54 +57,57 @@ int fresh_capture(int fd, const char* name) {
   return fd;
 }
 
-// The pieces of an unfinished line that a cutter has handed on: all but the one it
-// still holds.
-size_t handed_on(const std::vector<std::string>& pieces) {
-  if (pieces.empty()) return 0;
-  return pieces.back().size() == piece_size ? pieces.size() : pieces.size() - 1;
-}
-
-// The reports the relay writes after the echo of a read's unfinished last line
-// `tail`: those of the pieces the tail completes, if it fills any. `shown` is the
-// stream up to the tail.
-std::string tail_reports(const std::string& shown, const std::string& tail) {
-  size_t line_start = shown.rfind('\n') == std::string::npos ? 0 : shown.rfind('\n') + 1;
-  std::string line = shown.substr(line_start) + tail;
-  std::vector<std::string> pieces = model_pieces(line);
-  size_t done = handed_on(model_pieces(shown.substr(line_start)));
-  std::string reports;
-  size_t at = line_start;
+// What the relay must write for one stream while it reads it: the model's reports of
+// each line the stream ends, on stdout after that line's echo (for stdout) or at once
+// (for stderr), each report on a line of its own. `pending` holds the stream's
+// unfinished line; `length` 0 ends the stream.
+struct expected_run {
+  std::string out;  // saved_stdout: the echo of stdout, and every report
+  size_t checked = 0;  // how much of it the capture has been held to
+  std::string pending[2];
   int status = 0;
-  for (size_t k = 0; k < handed_on(pieces); at += pieces[k++].size())
-    if (k >= done) reports += model_scan(pieces[k], at == 0 ? '\n' : (shown + tail)[at - 1], &status);
-  return reports;
+};
+
+void add_reports(expected_run* run, const std::string& reports) {
+  if (reports.empty()) return;
+  if (!run->out.empty() && run->out.back() != '\n') run->out += '\n';
+  run->out += reports;
 }
 
-// Hands one read of `stream`, which held `before` so far, to the relay and returns the
-// reports it wrote. Checks that the read was echoed whole to its own stream's handle,
-// and on stdout that the reports about the lines it finished came after those lines
-// and before the rest of the read.
-std::string relay_read(int stream, const std::string& before, const char* read, size_t length,
-                       bool stderr_echo_works) {
-  size_t out_before = captured(capture);
+void expect_read(expected_run* run, int stream, const char* read, size_t length) {
+  std::string& pending = run->pending[stream];
+  if (length == 0) {
+    if (!pending.empty()) add_reports(run, model_stream(pending, &run->status));
+    pending.clear();
+    return;
+  }
+  for (size_t at = 0; at < length;) {
+    const char* feed = static_cast<const char*>(memchr(read + at, '\n', length - at));
+    size_t end = feed == nullptr ? length : static_cast<size_t>(feed - read) + 1;
+    if (stream == output_stream) run->out.append(read + at, end - at);
+    pending.append(read + at, end - at);
+    if (feed != nullptr) {
+      add_reports(run, model_stream(pending, &run->status));
+      pending.clear();
+    }
+    at = end;
+  }
+}
+
+// Hands one read of `stream` to the relay, and checks that stdout, echo and reports,
+// is now what the model says, and stderr the bytes of its stream.
+void relay_read(expected_run* run, int stream, const char* read, size_t length, bool stderr_echo_works) {
   size_t error_before = captured(capture_error);
   relay_chunk(stream, read, length);
-  std::string out = read_capture(capture, out_before);
-  std::string error = read_capture(capture_error, error_before);
+  expect_read(run, stream, read, length);
+  if (captured(capture) != run->out.size() ||
+      read_capture(capture, run->checked) != run->out.substr(run->checked))
+    fail("stdout is not the echo with each line's reports after it");
+  run->checked = run->out.size();
   std::string echo(read == nullptr ? "" : std::string(read, length));
-  if (stream == output_stream && !echo.empty()) {
-    size_t lines = echo.rfind('\n') == std::string::npos ? 0 : echo.rfind('\n') + 1;
-    std::string head = echo.substr(0, lines);
-    std::string tail = echo.substr(lines) + tail_reports(before + head, echo.substr(lines));
-    if (out.size() < head.size() + tail.size() || out.compare(0, head.size(), head) != 0 ||
-        out.compare(out.size() - tail.size(), tail.size(), tail) != 0)
-      fail("stdout read not echoed whole, around the reports of its lines");
-    out = out.substr(head.size(), out.size() - head.size() - tail.size()) +
-          tail.substr(echo.size() - lines);
-  }
   std::string want_error = stream == error_stream && stderr_echo_works ? echo : "";
-  if (error != want_error) fail("stderr echo differs from the read");
-  return out;
+  if (read_capture(capture_error, error_before) != want_error) fail("stderr echo differs from the read");
+  if (exit_status != run->status) fail("status is not the first sign's");
 }
 
 size_t read_size(uint8_t b) { return b < 192 ? 1u + b % 64u : 64u * (b - 191u); }
@@ -114,6 +119,7 @@ std::string scan_in_reads(const char* stream, size_t length, const std::vector<s
   capture = fresh_capture(capture, "reports");
   saved_stdout = capture;
   exit_status = 0;
+  note_stdout("\n", 1);  // a fresh stdout, at a line's start
   start_lines(&cutter);
   for (size_t r = 0; length > 0; ++r) {
     size_t size = sizes[r % sizes.size()] < length ? sizes[r % sizes.size()] : length;
@@ -166,34 +172,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   saved_stdout = capture;
   saved_stderr = stderr_echo_works ? capture_error : no_handle;
   reset_relay();
-  std::string streams[2];
-  std::string reports[2];  // what was reported while each stream's reads were handed over
-  int first = -1;          // the stream whose read brought the run's first report
+  expected_run run;
   for (size_t r = 0; length > 0; ++r) {
     size_t read_length = sizes[r % sizes.size()] < length ? sizes[r % sizes.size()] : length;
     int stream = static_cast<int>(r % 2);
     char* read = static_cast<char*>(malloc(read_length));
     memcpy(read, bytes, read_length);
-    std::string out = relay_read(stream, streams[stream], read, read_length, stderr_echo_works);
+    relay_read(&run, stream, read, read_length, stderr_echo_works);
     if (memcmp(read, bytes, read_length) != 0) fail("the scan changed a read");
     free(read);
-    if (first < 0 && !out.empty()) first = stream;
-    reports[stream] += out;
-    streams[stream].append(bytes, read_length);
     bytes += read_length;
     length -= read_length;
   }
-  for (int stream : {output_stream, error_stream}) {
-    std::string out = relay_read(stream, streams[stream], nullptr, 0, stderr_echo_works);
-    if (first < 0 && !out.empty()) first = stream;
-    reports[stream] += out;
-  }
-  // Each stream is cut and reported by itself, in its own order; the first report of
-  // the run decides the status.
-  int model_status[2] = {0, 0};
-  for (int stream : {output_stream, error_stream})
-    if (reports[stream] != model_stream(streams[stream], &model_status[stream]))
-      fail("a stream's reports differ from the model's");
-  if (exit_status != (first < 0 ? 0 : model_status[first])) fail("status is not the first sign's");
+  for (int stream : {output_stream, error_stream}) relay_read(&run, stream, nullptr, 0, stderr_echo_works);
   return 0;
 }

@@ -12,9 +12,9 @@ struct stream_state {
   bool echo_open;
   os_handle* echo_to;  // saved_stdout or saved_stderr
   line_cutter lines;
-  // The lines of the current read not shown yet: shown before the first report.
-  const char* unshown;
-  size_t unshown_length;
+  // The read being cut, and how much of it is shown.
+  const char* read;
+  size_t shown;
 };
 // Zeroed, not initialised, so the held lines take no room in the program file;
 // reset_relay opens the echoes.
@@ -22,14 +22,18 @@ stream_state streams[2];
 
 // Shows bytes of a stream, until an echo fails.
 void echo(stream_state* s, const char* bytes, size_t length) {
-  if (s->echo_open && length > 0) s->echo_open = write_handle(*s->echo_to, bytes, length);
+  if (length == 0) return;
+  if (s->echo_open) s->echo_open = write_handle(*s->echo_to, bytes, length);
+  if (s->echo_to == &saved_stdout) note_stdout(bytes, length);
 }
 
-// A sign_sink for the lines of one read: shows them before the first report about them.
-void report_after_lines(const found_sign* sign, void* stream) {
+// A sign_sink for a read's lines: shows the read through the sign's line, then reports.
+void report_after_line(const found_sign* sign, void* stream) {
   stream_state* s = static_cast<stream_state*>(stream);
-  echo(s, s->unshown, s->unshown_length);
-  s->unshown_length = 0;
+  if (sign->read_end > s->shown) {
+    echo(s, s->read + s->shown, sign->read_end - s->shown);
+    s->shown = sign->read_end;
+  }
   report_found(sign, nullptr);
 }
 
@@ -52,9 +56,10 @@ void reset_relay() {
   for (stream_state& s : streams) {
     s.echo_open = true;
     s.echo_to = &s == &streams[output_stream] ? &saved_stdout : &saved_stderr;
-    s.unshown_length = 0;
     start_lines(&s.lines);
+    if (size_t reach = longest_ignored_text()) test_lines(&s.lines, sign_ignored, reach);
   }
+  note_stdout("\n", 1);
 }
 
 void relay_chunk(int stream, const char* bytes, size_t length) {
@@ -63,21 +68,15 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
     finish_lines(&s.lines, report_found, nullptr);
     return;
   }
-  // A report follows the lines it is about and comes before the rest of the read,
-  // such as the client's next prompt, which would otherwise sit above it. A read with
-  // no sign is shown in one write. After a failed echo the stream is still read to its
+  // A report follows the line it is about and comes before the rest of the read, such
+  // as the client's next prompt, which would otherwise sit above it. A read with no
+  // sign is shown in one write. After a failed echo the stream is still read to its
   // end and scanned, so the client never stalls on a full pipe and no failure sign
   // goes uncounted.
-  size_t lines = through_last_feed(bytes, length);
-  s.unshown = bytes;
-  s.unshown_length = lines;
-  if (lines > 0) scan_lines(&s.lines, bytes, lines, report_after_lines, &s);
-  bool shown = lines > 0 && s.unshown_length == 0;
-  s.unshown_length = 0;
-  echo(&s, shown ? bytes + lines : bytes, shown ? length - lines : length);
-  // An unfinished line only waits in the cutter, unless it fills a whole piece: its
-  // report then comes after it.
-  scan_lines(&s.lines, bytes + lines, length - lines, report_found, nullptr);
+  s.read = bytes;
+  s.shown = 0;
+  scan_lines(&s.lines, bytes, length, report_after_line, &s);
+  echo(&s, bytes + s.shown, length - s.shown);
 }
 
 void relay_streams() {

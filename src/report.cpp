@@ -5,7 +5,7 @@
 
 #include "handles.h"
 #include "platform/platform.h"
-#include "settings.h"
+#include "scan/lines.h"
 
 int exit_status = status_no_sign;
 
@@ -13,11 +13,23 @@ namespace {
 
 const char report_banner[] = "*************** Error Found ***************\n";
 const char report_text_format[] = "Error text: %s\n";
+static_assert(size_t{report_text_size} < size_t{held_reply_size}, "a long line keeps what a report shows");
+
+// Whether what saved_stdout shows so far ends inside a line. The banner before the
+// relay ends with a line feed.
+bool stdout_inside_line = false;
 
 void write_line(const char* format, const char* text) {
   char line[line_buffer_size];
   size_t length = format_line(line, format, text);
   write_handle(saved_stdout, line, length);
+}
+
+// A report's first line, which starts a line of its own.
+void write_banner() {
+  if (stdout_inside_line) write_handle(saved_stdout, "\n", 1);
+  stdout_inside_line = false;
+  write_line(report_banner, "");
 }
 
 // Writes `number`, terminated, into `text` (24 bytes): in decimal, or from 0x80000000
@@ -47,8 +59,12 @@ void record(run_status status) {
 
 }  // namespace
 
+void note_stdout(const char* bytes, size_t length) {
+  if (length > 0) stdout_inside_line = bytes[length - 1] != '\n';
+}
+
 void report_sign(const char* text, run_status status) {
-  write_line(report_banner, "");
+  write_banner();
   write_line(report_text_format, text);
   record(status);
 }
@@ -76,17 +92,17 @@ void report_client_end(client_end end) {
 }
 
 void report_found(const found_sign* sign, void*) {
-  if (sign_ignored(sign->line, sign->line_length)) return;
+  if (sign->line_flagged) return;
   run_status status = sign->kind == sign_message ? status_known_message : status_error_reply;
   if (sign->text == nullptr) {
-    // A reply line whose end the piece does not hold: the banner alone.
-    write_line(report_banner, "");
+    // A reply line that never ended, or whose zero byte hides its end: the banner alone.
+    write_banner();
     record(status);
     return;
   }
-  // Client text, terminated and cut to what a report line can hold.
-  char text[line_buffer_size];
-  size_t kept = sign->length < sizeof text - 1 ? sign->length : sizeof text - 1;
+  // Client text, terminated and cut to what a report line can hold with its line feed.
+  char text[report_text_size + 1];
+  size_t kept = sign->length < report_text_size ? sign->length : size_t{report_text_size};
   memcpy(text, sign->text, kept);
   text[kept] = '\0';
   report_sign(text, status);

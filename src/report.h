@@ -12,9 +12,17 @@
 // sign. Never changes after that.
 extern int exit_status;
 
-// A sign_sink: reports a sign the search found, unless its line holds a text of the
-// user's ignore list, and records its kind. `context` is unused.
+// The most of a reply's text a report shows: its "Error text: " line, line feed and
+// all, fits the line buffer.
+enum { report_text_size = line_buffer_size - sizeof "Error text: \n" };
+
+// A sign_sink: reports a sign the search found, unless the line cutter flagged its
+// line (the user's ignore list), and records its kind. `context` is unused.
 void report_found(const found_sign* sign, void* context);
+
+// Tells the reports about bytes the relay showed on saved_stdout, so that a report
+// starts on a line of its own: after bytes that end inside a line, with a line feed.
+void note_stdout(const char* bytes, size_t length);
 
 // Reports a sign that is no client output, such as a stalled client, and records
 // `status` if it is the run's first sign. The ignore list does not apply.
@@ -27,8 +35,8 @@ void report_stall(unsigned seconds);
 // status_client_failed; nothing for a client that ended well or as nobody knows.
 void report_client_end(client_end end);
 
-// Searches one piece, whose stream byte before it was `before`, and reports its signs.
-// Returns exit_status.
+// Searches one piece, whose stream byte before it was `before`, and reports its signs
+// (no line is flagged: that takes the line cutter). Returns exit_status.
 int scan_piece(const char* text, size_t length, char before);
 
 // scan_piece for a chunk taken by itself, with nothing known before it.

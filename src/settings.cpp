@@ -111,3 +111,10 @@ bool sign_ignored(const char* line, size_t length) {
     if (text_holds(line, length, ignore_value + ignore_start[t], ignore_length[t])) return true;
   return false;
 }
+
+size_t longest_ignored_text() {
+  size_t longest = 0;
+  for (size_t t = 0; t < ignore_count; ++t)
+    if (ignore_length[t] > longest) longest = ignore_length[t];
+  return longest;
+}

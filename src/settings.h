@@ -31,3 +31,6 @@ const char* client_program();
 
 // True when `line` (length bytes, not terminated) contains one of VESKAR_IGNORE's texts.
 bool sign_ignored(const char* line, size_t length);
+
+// The length of VESKAR_IGNORE's longest text; 0 when it holds none.
+size_t longest_ignored_text();

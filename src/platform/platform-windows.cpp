@@ -207,10 +207,11 @@ void print_text(const char* text) {
 void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 size_t format_line(char* buffer, const char* format, const char* text) {
-  // wsprintfA stops at 1024 bytes but, cut short, may leave no terminator; a line that
-  // would not fit is cut here instead, to its first line_buffer_size - 1 characters.
+  // wsprintfA stops at 1024 bytes but, cut short, may leave no terminator, and a line
+  // of exactly 1023 characters comes back counted as 1024 under Wine; a line that long
+  // or longer is written here instead, cut to its first line_buffer_size - 1 characters.
   size_t needed = lstrlenA(format) + lstrlenA(text) - 2;
-  if (needed < line_buffer_size) {
+  if (needed < line_buffer_size - 1) {
     int length = wsprintfA(buffer, format, text);
     return length > 0 ? static_cast<size_t>(length) : 0;
   }

@@ -63,10 +63,13 @@ CASES = [
      flood("o", 16 * MiB), flood("e", 16 * MiB), 0),
     ("a grandchild holding the pipes is waited for", ["g:400", out(b"parent\n")], b"",
      b"parent\ngrandchild done\n", b"", 0),
+    # A report starts a line of its own, after output that ended inside one.
     ("client killed mid-output", [out(b"partial 550"), "k"], b"",
-     b"partial 550" + report(b"ftp ended by signal 9"), b"", 5, "native"),
+     b"partial 550\n" + report(b"ftp ended by signal 9"), b"", 5, "native"),
     ("client terminated mid-output", [out(b"partial 550"), "k"], b"",
-     b"partial 550" + report(b"ftp ended with exit status 9"), b"", 5, "wine"),
+     b"partial 550\n" + report(b"ftp ended with exit status 9"), b"", 5, "wine"),
+    ("client failing at its prompt", [out(b"ftp> "), "x:1"], b"",
+     b"ftp> \n" + report(b"ftp ended with exit status 1"), b"", 5),
 
     # Signatures
     ("signature in a line", [out(b"ftp> Login failed.\n")], b"",
@@ -76,7 +79,7 @@ CASES = [
     ("signature split across writes", [out(b"Login fa"), "s:60", out(b"iled.\n")], b"",
      b"Login failed.\n" + report(b"Login failed."), b"", 2),
     ("unfinished last line scanned at the end", [out(b"ftp> Not connected.")], b"",
-     b"ftp> Not connected." + report(b"Not connected."), b"", 2),
+     b"ftp> Not connected.\n" + report(b"Not connected."), b"", 2),
     ("zero byte hides a signature after it", [out(b"\x00too deep\n")], b"", b"\x00too deep\n", b"", 0),
     ("signature and reply line on one line: two reports, status 2",
      [out(b"x\r\n550 Requested action not taken.\r\n")], b"",
@@ -96,8 +99,8 @@ CASES = [
     ("dropped connection in one write: the 421 first", [err(DROPPED)], b"",
      report(b"421 Service not available, remote server has closed connection\r")
      + report(b"Not connected.") * 2, DROPPED, 3),
-    ("two identical messages in one write: two reports", [out(b"Not connected.\nNot connected.\n")],
-     b"", b"Not connected.\nNot connected.\n" + report(b"Not connected.") * 2, b"", 2),
+    ("two identical messages in one write: two reports, each after its line",
+     [out(b"Not connected.\nNot connected.\n")], b"", (b"Not connected.\n" + report(b"Not connected.")) * 2, b"", 2),
     # A server's reply in the C library's words is a server error, on every build.
     ("reply holding 'No such file or directory': one report",
      [out(b"x\r\n550 absent.txt: No such file or directory\r\n")], b"",
@@ -116,6 +119,8 @@ CASES = [
     # A report follows its line, before the rest of the read (the next prompt).
     ("report between the line and the prompt", [out(b"550 x\r\nftp> ")], b"",
      b"550 x\r\n" + report(b"550 x\r") + b"ftp> ", b"", 3),
+    ("report before the next line of the same read", [out(b"ftp> 550 No such file.\nftp> 221 Goodbye.\n")],
+     b"", b"ftp> 550 No such file.\n" + report(b"550 No such file.") + b"ftp> 221 Goodbye.\n", b"", 3),
     ("reply on the prompt's line", [out(b"ftp> 550 No such file or directory.\r\n")], b"",
      b"ftp> 550 No such file or directory.\r\n" + report(b"550 No such file or directory.\r"), b"", 3),
     ("transfer statistics are no reply", [out(b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n")], b"",
@@ -134,15 +139,15 @@ CASES = [
     ("codes 1xx to 3xx are no sign", [out(b"220 hi\n331 pw\n150 x\n226 ok\n")], b"",
      b"220 hi\n331 pw\n150 x\n226 ok\n", b"", 0),
     ("codes 6xx to 9xx are signs", [out(b"631 x\n")], b"", b"631 x\n" + report(b"631 x"), b"", 3),
-    ("reply line without line feed: banner alone", [out(b"x\n421 ")], b"", b"x\n421 " + BARE, b"", 3),
+    ("reply line without line feed: banner alone", [out(b"x\n421 ")], b"", b"x\n421 \n" + BARE, b"", 3),
     # On two streams, so that the order of the signs never depends on how reads fall.
     ("first sign decides the status", [out(b"530 no\n"), "s:60", err(b"too deep\n")], b"",
      b"530 no\n" + report(b"530 no") + report(b"too deep"), b"too deep\n", 3),
     ("the client inherits only its standard descriptors", ["d"], b"", b"fds:0,1,2\n", b"", 0, "native"),
     ("client text is never a format", [out(b"550 %s%n%d%%\n")], b"",
      b"550 %s%n%d%%\n" + report(b"550 %s%n%d%%"), b"", 3),
-    ("report line cut to the line buffer", [out(b"550 " + b"y" * 1996 + b"\n")], b"",
-     b"550 " + b"y" * 1996 + b"\n" + BARE + (b"Error text: 550 " + b"y" * 1996)[:1023], b"", 3),
+    ("report text cut, never its line feed", [out(b"550 " + b"y" * 1996 + b"\n")], b"",
+     b"550 " + b"y" * 1996 + b"\n" + report((b"550 " + b"y" * 1996)[:1010]), b"", 3),
 
     # Hostile output. Long output goes to stderr, so that stdout holds the reports alone
     # whatever the reads.
@@ -156,12 +161,24 @@ CASES = [
      flood("o", 64 * MiB), flood("e", 64 * MiB), 0),
     ("lines of 1 MiB pass unchanged", ["y:o:%d" % MiB, out(b"\n"), "y:o:%d" % MiB, out(b"\n")], b"",
      (b"y" * MiB + b"\n") * 2, b"", 0),
-    ("1 MiB line: reply at its start without text, signature at its end",
+    # A line longer than a read counts as a short one: its messages first, wherever they
+    # stand, then its replies with the first part of their text.
+    ("1 MiB line: the message at its end before the reply at its start",
      [err(b"x\n550 start "), "y:e:%d" % MiB, err(b" Login failed.\n550 after\n")], b"",
-     BARE + report(b"Login failed.") + report(b"550 after"),
-     b"x\n550 start " + b"y" * MiB + b" Login failed.\n550 after\n", 3),
-    ("reply line of 5000 bytes: banner without text", [err(b"x\n550 "), "y:e:4995", err(b"\n")], b"",
-     BARE, b"x\n550 " + b"y" * 4995 + b"\n", 3),
+     report(b"Login failed.") + report(b"550 start " + b"y" * 1000) + report(b"550 after"),
+     b"x\n550 start " + b"y" * MiB + b" Login failed.\n550 after\n", 2),
+    ("reply line of 5000 bytes: its first part", [err(b"x\n550 "), "y:e:4995", err(b"\n")], b"",
+     report(b"550 " + b"y" * 1006), b"x\n550 " + b"y" * 4995 + b"\n", 3),
+    ("a message across a piece's end", ["y:e:4090", err(b"Not connected.\n")], b"",
+     report(b"Not connected."), b"y" * 4090 + b"Not connected.\n", 2),
+    ("a message twice in a long line: once", [err(b"Not connected."), "y:e:5000", err(b"Not connected.\n")], b"",
+     report(b"Not connected."), b"Not connected." + b"y" * 5000 + b"Not connected.\n", 2),
+    ("statistics across a piece's end are no reply",
+     ["y:e:4080", err(b"\r631 bytes sent in 00:00 (1.37 MiB/s)\r\n")], b"",
+     b"", b"y" * 4080 + b"\r631 bytes sent in 00:00 (1.37 MiB/s)\r\n", 0),
+    ("a long line's messages before its reply", [err(b"ftp> 550 Failed. "), "y:e:5000", err(b" Not connected.\n")],
+     b"", report(b"Not connected.") + report(b"550 Failed. " + b"y" * 998),
+     b"ftp> 550 Failed. " + b"y" * 5000 + b" Not connected.\n", 2),
     ("reply after a lone CR: its text runs to the line feed", [out(b"a\r550 x\rb\r\r\n")], b"",
      b"a\r550 x\rb\r\r\n" + report(b"550 x\rb\r\r"), b"", 3),
     ("CR CR LF ends a reply line", [out(b"x\r\r\n530 no\r\r\n")], b"",
@@ -207,7 +224,7 @@ SETTING_CASES = [
     # The watchdog
     ("silent client stopped, earlier output whole, status 4", {"VESKAR_IDLE_TIMEOUT": "2"},
      ["p", out(b"220 ready\r\nftp> "), err(b"on stderr\n"), "s:60000"],
-     b"220 ready\r\nftp> " + report(b"No activity for 2 seconds: ftp stopped"), b"on stderr\n", 4,
+     b"220 ready\r\nftp> \n" + report(b"No activity for 2 seconds: ftp stopped"), b"on stderr\n", 4,
      {"within": 2}),
     ("one second is singular", {"VESKAR_IDLE_TIMEOUT": "1"}, ["s:60000"],
      report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
@@ -322,6 +339,8 @@ IGNORE_CASES = [
      [out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"), b"", 3),
     ("the client's end is no line: never ignored", {"VESKAR_IGNORE": "ftp ended with exit status 1"},
      ["x:1"], report(b"ftp ended with exit status 1"), b"", 5),
+    ("the ignore list over the whole of a long line", {"VESKAR_IGNORE": "IGNORE ME"},
+     [err(b"IGNORE ME"), "y:e:5000", err(b" Not connected.\n")], b"", b"IGNORE ME" + b"y" * 5000 + b" Not connected.\n", 0),
     ("the stall is no line: never ignored", {"VESKAR_IGNORE": "No activity", "VESKAR_IDLE_TIMEOUT": "1"},
      ["s:60000"], report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
 ]

@@ -259,8 +259,8 @@ def run_stderr_beside_a_flood(wrapper, failures):
 
 
 # Rows of the end-to-end table that run once more under valgrind's memcheck.
-VALGRIND_ROWS = ("signature and reply line on one line", "report line cut to the line buffer",
-                 "reply line split across writes", "1 MiB line: reply at its start",
+VALGRIND_ROWS = ("signature and reply line on one line", "report text cut, never its line feed",
+                 "reply line split across writes", "1 MiB line: the message at its end",
                  "a grandchild holding the pipes", "duplicate entry reported twice",
                  "unfinished last line scanned at the end")
 

@@ -9,6 +9,7 @@
 #include "report_capture.h"
 #include "report.h"
 #include "scan/lines.h"
+#include "text.h"
 
 namespace {
 
@@ -83,30 +84,76 @@ TEST(LineCutting, WholeLineReadsReportAsTheyWouldUncut) {
   EXPECT_EQ(scan_in_reads(lines, {3, 13}), report("550 gone\r") + report("too deep"));
 }
 
-TEST(LineCutting, LongLinesAreScannedInFullPieces) {
-  // A reply line of 5000 bytes: its first piece has no line feed, so the banner comes
-  // alone; a sign past the first piece is still found when the line fills.
-  std::string line = "550 " + std::string(4990, 'y') + "too deep\n";
-  std::string out = scan_in_reads(line, {100, 4096, 4200});
-  EXPECT_EQ(out, banner_only() + report("too deep"));
-  EXPECT_EQ(exit_status, 3);
+// Feeds `stream` to a cutter that flags lines holding "IGNORE ME", in reads of `size`
+// bytes (0: one read), and returns what report_found writes of its signs.
+std::string scan_flagged(const std::string& stream, size_t size) {
+  static line_cutter cutter;
+  begin_capture();
+  start_lines(&cutter);
+  test_lines(&cutter, [](const char* text, size_t length) { return text_holds(text, length, "IGNORE ME", 9); }, 9);
+  for (size_t at = 0; at < stream.size();) {
+    size_t read = size == 0 ? stream.size() : std::min(size, stream.size() - at);
+    scan_lines(&cutter, stream.data() + at, read, report_found, nullptr);
+    at += read;
+  }
+  finish_lines(&cutter, report_found, nullptr);
+  return end_capture();
 }
 
-// A client that echoes no commands writes prompt after prompt on one line: a reply
-// after the prompt, or after a lone CR, is found wherever the line's pieces end.
-TEST(LineCutting, RepliesInALongLineAreFoundAcrossPieceEnds) {
-  for (size_t prompts : {816u, 817u, 818u, 819u, 820u, 1637u, 1638u}) {
-    std::string line;
-    for (size_t n = 0; n < prompts; ++n) line += "ftp> ";
-    // Its text, where the piece ends before the line does, is lost, as in any long line.
-    for (const std::vector<size_t>& cuts : {std::vector<size_t>{1000, 4000}, std::vector<size_t>{}}) {
-      std::string out = scan_in_reads(line + "ftp> 550 Failed\n", cuts);
-      EXPECT_TRUE(out == report("550 Failed") || out == banner_only()) << prompts << ": " << out;
-      EXPECT_EQ(exit_status, 3) << prompts;
-    }
+std::string many(size_t count, char c) { return std::string(count, c); }
+
+// A line longer than a piece counts as a short one would, wherever its pieces end: each
+// rule with the signs that decide it on both sides of a piece's end.
+TEST(LineCutting, ALongLineCountsAsAShortOne) {
+  struct row {
+    const char* rule;
+    std::string stream;
+    std::string reports;
+  };
+  std::vector<row> rows;
+  // Each sign starts at every offset from 40 bytes before a piece's end to 5 after it.
+  const std::string rest = many(300, 'z') + "\n";
+  for (size_t lead = 4056; lead <= 4101; ++lead) {
+    rows.push_back({"a message across a piece's end", many(lead, '#') + "Not connected." + rest,
+                    report("Not connected.")});
+    rows.push_back({"statistics across a piece's end are no reply",
+                    many(lead - 1, 'x') + "\r631 bytes sent in 00:00 (1.37 MiB/s)" + rest, ""});
+    rows.push_back({"statistics after a prompt across a piece's end",
+                    many(lead - 5, 'x') + "ftp> 631 bytes received in 00:00" + rest, ""});
+    rows.push_back({"a reply across a piece's end", many(lead - 1, 'x') + "\r550 no room" + rest,
+                    report("550 no room" + rest.substr(0, rest.size() - 1))});
+    rows.push_back({"the ignore list over the whole line",
+                    "IGNORE ME" + many(lead, 'x') + "Not connected." + rest + "550 x\n", report("550 x")});
+    rows.push_back({"an ignored text across a piece's end", "Not connected." + many(lead, 'x') + "IGNORE ME" + rest, ""});
   }
-  for (size_t lead : {4090u, 4092u, 4093u, 4095u})
-    EXPECT_EQ(scan_in_reads(std::string(lead, 'x') + "\r550 x\n", {4000}), report("550 x")) << lead;
+  rows.push_back({"a message twice in one line, once", many(3000, 'x') + "Not connected." +
+                      many(3000, 'x') + "Not connected.\n", report("Not connected.")});
+  const std::string failed = "550 Failed. " + many(5000, '.') + " Not connected.";
+  rows.push_back({"the line's messages before its reply", "ftp> " + failed + "\n",
+                  report("Not connected.") + report(failed.substr(0, 1010))});
+  rows.push_back({"a client message after a reply in an earlier piece",
+                  "550 x " + many(5000, 'y') + " No such file or directory\n",
+                  report(("550 x " + many(5000, 'y')).substr(0, 1010))});
+  rows.push_back({"a client message before a reply in a later piece",
+                  "No such file or directory " + many(5000, 'y') + "\r550 x\n",
+                  report("No such file or directory") + report("550 x")});
+  rows.push_back({"a zero byte hides what follows it in later pieces",
+                  "too deep" + many(5000, 'x') + std::string(1, '\0') + many(5000, 'x') + "Not connected.\n",
+                  report("too deep")});
+  rows.push_back({"a zero byte after a long reply's first part hides its text",
+                  "550 " + many(2000, 'y') + std::string(1, '\0') + many(3000, 'y') + "\n", banner_only()});
+  rows.push_back({"a long reply at the stream's end has no text", "x\n550 " + many(5000, 'y'), banner_only()});
+  // Past the replies a long line holds, the rest report without text.
+  std::string replies;
+  for (int n = 0; n < 20; ++n) replies += many(300, 'q') + "\r55" + std::to_string(n % 10) + " r";
+  std::string held;
+  for (size_t at = replies.find('\r'), n = 0; at != std::string::npos; at = replies.find('\r', at + 1), ++n)
+    held += n < max_held_replies ? report(replies.substr(at + 1, 1010)) : banner_only();
+  rows.push_back({"past the replies a long line holds, no text", replies + "\n", held});
+  for (const row& r : rows) {
+    for (size_t size : {0u, 7u, 1000u, 4095u})
+      ASSERT_EQ(scan_flagged(r.stream, size), r.reports) << r.rule << ", " << r.stream.size() << " bytes in reads of " << size;
+  }
 }
 
 TEST(LineCutting, TheLastLineIsScannedAtTheEnd) {

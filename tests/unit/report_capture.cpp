@@ -23,6 +23,7 @@ void begin_capture() {
   saved_stdout = fileno(capture_file);
 #endif
   exit_status = 0;
+  note_stdout("\n", 1);  // a fresh stdout, at a line's start
 }
 
 std::string end_capture() {

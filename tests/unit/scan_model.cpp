@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "exit_status.h"
 #include "scan/search.h"
 
@@ -59,8 +61,10 @@ std::string model_line(const std::string& line, char before, int* status) {
   for (size_t p : replies) {
     out += banner;
     size_t end = line.find_first_of(std::string("\n\0", 2), p);
+    // A report shows at most 1010 bytes of the text, so that its line, "Error text: "
+    // and line feed and all, fits 1023 bytes.
     if (end != std::string::npos && line[end] == '\n')
-      out += ("Error text: " + line.substr(p, end - p) + "\n").substr(0, 1023);
+      out += "Error text: " + line.substr(p, std::min<size_t>(end - p, 1010)) + "\n";
     move_status(status, status_error_reply);
   }
   return out;
@@ -85,35 +89,7 @@ std::string model_scan(const std::string& piece, char before, int* status) {
   return out;
 }
 
-std::vector<std::string> model_pieces(const std::string& stream) {
-  std::vector<std::string> pieces;
-  for (size_t at = 0; at < stream.size();) {
-    size_t end = stream.find('\n', at);
-    end = end == std::string::npos ? stream.size() : end + 1;
-    for (size_t from = at; from < end;) {
-      size_t size = std::min<size_t>(piece_size, end - from);
-      // A full piece inside a line leaves a break or a prompt, whole or begun, in its
-      // last 8 bytes to the next piece.
-      for (size_t p = 8; size == piece_size && stream[from + size - 1] != '\n' && p > 0; --p) {
-        std::string last = stream.substr(from + piece_size - p, p);
-        if (last[0] == '\r' || std::string("ftp> ").compare(0, std::min<size_t>(p, 5), last, 0,
-                                                             std::min<size_t>(p, 5)) == 0)
-          size = piece_size - p;
-      }
-      pieces.push_back(stream.substr(from, size));
-      from += size;
-    }
-    at = end;
-  }
-  return pieces;
-}
-
 std::string model_stream(const std::string& stream, int* status) {
-  std::string out;
-  char before = '\n';  // a stream opens as if after a line feed
-  for (const std::string& piece : model_pieces(stream)) {
-    out += model_scan(piece, before, status);
-    before = piece.back();
-  }
-  return out;
+  // A stream opens as if after a line feed; each line, however long, is one.
+  return model_scan(stream, '\n', status);
 }

@@ -17,11 +17,6 @@ std::vector<std::string> all_patterns();
 // client_signatures entry does not count inside a reply line.
 std::string model_scan(const std::string& piece, char before, int* status);
 
-// The pieces a line cutter hands the scanner for `stream`, however its reads fall: each
-// line whole, and a line longer than a piece in pieces of that size from its start, but
-// for a line break or a prompt "ftp> ", whole or begun, in a piece's last 8 bytes,
-// which opens the next piece instead.
-std::vector<std::string> model_pieces(const std::string& stream);
-
-// The reports of a whole stream that opens a run: model_scan over model_pieces.
+// The reports of a whole stream that opens a run: each line judged whole, however
+// long, and the last one, if it has no line feed, as it stands.
 std::string model_stream(const std::string& stream, int* status);
