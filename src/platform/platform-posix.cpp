@@ -292,13 +292,10 @@ void stop_client() {
 
 client_end client_ending() { return client_result; }
 
-size_t read_environment(const char* name, char* value, size_t capacity) {
-  value[0] = '\0';
-  const char* found = getenv(name);
-  if (found == nullptr) return 0;
-  size_t length = strlen(found);
-  if (length < capacity) memcpy(value, found, length + 1);
-  return length;
+const char* read_environment(const char* name) {
+  // Not copied: a value may be longer than any room set aside for it.
+  const char* value = getenv(name);
+  return value != nullptr ? value : "";
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {

@@ -175,13 +175,13 @@ void stop_client() {
   WaitForSingleObject(client_process, stop_grace_seconds * 1000);
 }
 
-size_t read_environment(const char* name, char* value, size_t capacity) {
+const char* read_environment(const char* name) {
+  // A value holds at most 32767 characters: room for any, unless its characters past
+  // ASCII take more bytes than that in the code page.
+  static char value[32768];
   value[0] = '\0';
-  // The length on success; on a value that does not fit, the room it needs, terminator
-  // and all; 0 when unset.
-  DWORD length = GetEnvironmentVariableA(name, value, static_cast<DWORD>(capacity));
-  if (length >= capacity) value[0] = '\0';
-  return length;
+  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length < sizeof value ? value : nullptr;
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {

@@ -63,10 +63,9 @@ enum { stop_grace_seconds = 3 };
 // stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
 
-// Copies the value of the environment variable `name`, terminated, into `value`
-// (`capacity` bytes). Returns its length: 0 when unset or empty, `capacity` or more
-// (with `value` empty) when it does not fit.
-size_t read_environment(const char* name, char* value, size_t capacity);
+// The value of the environment variable `name`, terminated: "" when unset; nullptr when
+// it is too long to read whole. Valid until the next call.
+const char* read_environment(const char* name);
 
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);

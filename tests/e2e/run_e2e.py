@@ -248,6 +248,8 @@ SETTING_CASES = [
     ("largest timeout taken", {"VESKAR_IDLE_TIMEOUT": "604800"}, [out(b"ok\n")], b"ok\n", b"", 0),
     ("leading zeros taken", {"VESKAR_IDLE_TIMEOUT": "0002"}, ["s:60000"],
      report(b"No activity for 2 seconds: ftp stopped"), b"", 4, {"within": 2}),
+    ("a value of 5001 characters is read whole", {"VESKAR_IDLE_TIMEOUT": "0" * 5000 + "1"}, ["s:60000"],
+     report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
 
     # Bad values: an error, status 1, and no client
     ("timeout not a number", {"VESKAR_IDLE_TIMEOUT": "ten"}, ["m:started"],
@@ -268,6 +270,8 @@ SETTING_CASES = [
      fatal(OUT_OF_RANGE), b"", 1, {"ran": False}),
     ("timeout of 5000 digits", {"VESKAR_IDLE_TIMEOUT": "1" * 5000}, ["m:started"],
      fatal(OUT_OF_RANGE), b"", 1, {"ran": False}),
+    ("timeout of 5000 letters", {"VESKAR_IDLE_TIMEOUT": "x" * 5000}, ["m:started"],
+     fatal(NOT_A_NUMBER), b"", 1, {"ran": False}),
     ("ignore list of 33 texts", {"VESKAR_IGNORE": ";".join("t%d" % n for n in range(33))}, ["m:started"],
      fatal(b"VESKAR_IGNORE holds more than 32 texts"), b"", 1, {"ran": False}),
     ("ignore list with a text of 256 characters", {"VESKAR_IGNORE": "a;" + "b" * 256}, ["m:started"],
