@@ -239,9 +239,16 @@ SETTING_CASES = [
     ("grandchild holding the pipes after the stop", {"VESKAR_IDLE_TIMEOUT": "1"},
      ["g:30000", out(b"parent\n"), "s:60000"],
      b"parent\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+    # Once the client has ended, its end decides; a quiet process it left holding the
+    # pipes gets the drain of 2 seconds, and is no stall.
     ("client gone, silent grandchild holding the pipes", {"VESKAR_IDLE_TIMEOUT": "1"},
-     ["g:30000", out(b"parent\n")],
-     b"parent\n" + report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+     ["g:30000", out(b"parent\n")], b"parent\n", b"", 0, {"within": 2}),
+    ("transfer done, quiet grandchild left, exit 0: no stall", {"VESKAR_IDLE_TIMEOUT": "2"},
+     [out(b"226 Transfer complete.\r\n"), "g:30000", "x:0"], b"226 Transfer complete.\r\n", b"", 0,
+     {"within": 2}),
+    ("transfer done, quiet grandchild left, exit 1: its end", {"VESKAR_IDLE_TIMEOUT": "2"},
+     [out(b"226 Transfer complete.\r\n"), "g:30000", "x:1"],
+     b"226 Transfer complete.\r\n" + report(b"ftp ended with exit status 1"), b"", 5, {"within": 2}),
     ("off: 0 waits for the grandchild as without the setting", {"VESKAR_IDLE_TIMEOUT": "0"},
      ["g:2500", out(b"parent\n")], b"parent\ngrandchild done\n", b"", 0),
     ("off: empty", {"VESKAR_IDLE_TIMEOUT": ""}, ["s:1500", out(b"late\n")], b"late\n", b"", 0),
