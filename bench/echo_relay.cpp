@@ -1,9 +1,10 @@
-// The wrapper's own read loop (pump_pipes) with a sink that only echoes: the relay as
+// The wrapper's own read loop (the pump, without the watchdog) with a sink that only echoes: the relay as
 // the wrapper does it, without the line cutting and the scan. It copies stdin to
 // stdout; its second stream is a pipe that ends at once.
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ int main() {
   int quiet[2];
   if (pipe(quiet) != 0) return 1;
   close(quiet[1]);
-  pump_pipes(0, quiet[0], echo_only, 0, nullptr);
+  start_pump(0, quiet[0], echo_only);
+  watch_relay(&system_watch_calls, 0, nullptr);
+  end_pump();
   return 0;
 }

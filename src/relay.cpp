@@ -5,6 +5,7 @@
 #include "report.h"
 #include "scan/lines.h"
 #include "settings.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -83,8 +84,9 @@ void relay_streams() {
   if (!close_handle(output_pipe.write_end)) report_fatal("Closing handle failed");
   if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
   reset_relay();
-  pump_pipes(output_pipe.read_end, error_pipe.read_end, relay_chunk, idle_timeout_seconds,
-             stop_stalled_client);
+  start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
+  watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client);
+  end_pump();
   // How the client ended is its last word, after everything it printed.
   if (!stopped) report_client_end(client_ending());
 }

@@ -5,10 +5,11 @@
 
 // Closes the wrapper's copies of the pipes' write ends, then echoes both of the
 // client's streams to saved_stdout and saved_stderr and scans them, until both pipes
-// have ended and the client with them, and reports a client that ended with a failure
-// of its own (status_client_failed). With an idle timeout set, a client quiet for that
-// long is stopped and reported as a sign (status_stalled), alone, and what the pipes
-// still hold is relayed for a bounded time.
+// have ended, and reports a client that ended with a failure of its own
+// (status_client_failed), waiting for its end if need be. With an idle timeout set, the
+// client is watched meanwhile: one quiet for that long is stopped and reported as a
+// sign (status_stalled), alone; once it has ended, its end decides. After either, what
+// the pipes still hold (another process may hold them) is relayed for a bounded time.
 void relay_streams();
 
 // The echo-and-scan path of one read (length 0: the end of that stream), after

@@ -19,15 +19,6 @@ size_t ignore_count = 0;
 // VESKAR_FTP's value; empty when unset.
 char client_value[command_line_size];
 
-// Room for the longest value of any of the three, and one byte to tell a longer one.
-char read_area[max_ignore_length + 2];
-
-// Reads one variable into read_area. nullptr when its value does not fit there.
-const char* read_value(const char* name) {
-  return read_environment(name, read_area, sizeof read_area) < sizeof read_area ? read_area
-                                                                                 : nullptr;
-}
-
 const char out_of_range[] = "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none";
 const char not_a_number[] = "VESKAR_IDLE_TIMEOUT is not a whole number of seconds";
 const char ignore_too_long[] = "VESKAR_IGNORE is longer than 4095 characters";
@@ -92,16 +83,16 @@ const char* take_client(const char* value) {
 }
 
 const char* read_settings() {
-  // A value too long to read whole is too long for its variable.
-  const char* value = read_value("VESKAR_IDLE_TIMEOUT");
-  if (value == nullptr) return out_of_range;
-  if (const char* problem = take_idle_timeout(value)) return problem;
-  value = read_value("VESKAR_IGNORE");
-  if (value == nullptr) return ignore_too_long;
-  if (const char* problem = take_ignore_list(value)) return problem;
-  value = read_value("VESKAR_FTP");
-  if (value == nullptr) return client_too_long;
-  return take_client(value);
+  // A value too long to read whole is too long for its variable. The timeout's can only
+  // be one with characters that are no digits, which the system's limit lets grow.
+  const char* value = read_environment("VESKAR_IDLE_TIMEOUT");
+  if (const char* problem = value != nullptr ? take_idle_timeout(value) : not_a_number)
+    return problem;
+  value = read_environment("VESKAR_IGNORE");
+  if (const char* problem = value != nullptr ? take_ignore_list(value) : ignore_too_long)
+    return problem;
+  value = read_environment("VESKAR_FTP");
+  return value != nullptr ? take_client(value) : client_too_long;
 }
 
 const char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }

@@ -45,25 +45,11 @@ int descriptor(os_handle handle) { return static_cast<int>(handle); }
 
 bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
-int64_t now_ms() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+// A descriptor opened when first needed: not_opened before, -1 where there is none.
+enum { not_opened = -2 };
 
-// The watchdog of one pump_pipes, on the monotonic clock in milliseconds.
-enum watch_phase { watch_off, watch_watching, watch_draining };
-struct watchdog {
-  watch_phase phase;
-  int64_t quiet_limit;    // watching: how long the client may be quiet
-  int64_t last_activity;  // watching: when it last was not
-  int64_t next_sample;    // watching: when its I/O counters are next looked at
-  int64_t drain_end;      // draining: when to stop reading
-  int counters_fd;               // the client's /proc/PID/io (Linux), or -1
-  unsigned long long moved[2];  // its rchar and wchar when last read
-};
-
-enum { sample_ms = 1000 };
+// The client's /proc/PID/io (Linux), for client_counters.
+int counters_fd = not_opened;
 
 // The number after `name` at a line's start in `text`, or 0.
 unsigned long long count_after(const char* text, const char* name) {
@@ -73,62 +59,6 @@ unsigned long long count_after(const char* text, const char* name) {
     if (strncmp(line, name, size) == 0) return strtoull(line + size, nullptr, 10);
   }
   return 0;
-}
-
-// Reads the bytes the client's reads and writes have moved; true when they changed
-// since the last read. A transfer that prints nothing still moves bytes, and shows
-// here. Calls (syscr, syscw) do not count: a read that a signal restarts, as tnftp's
-// once-a-second SIGALRM does in a stalled download, is counted again with no byte moved.
-bool counters_moved(watchdog* watch) {
-  if (watch->counters_fd < 0) return false;
-  char text[512];
-  ssize_t length = pread(watch->counters_fd, text, sizeof text - 1, 0);
-  if (length <= 0) return false;
-  text[length] = '\0';
-  unsigned long long now[2] = {count_after(text, "rchar: "), count_after(text, "wchar: ")};
-  bool moved = now[0] != watch->moved[0] || now[1] != watch->moved[1];
-  watch->moved[0] = now[0];
-  watch->moved[1] = now[1];
-  return moved;
-}
-
-void start_watch(watchdog* watch, unsigned idle_seconds) {
-  watch->phase = idle_seconds > 0 ? watch_watching : watch_off;
-  watch->counters_fd = -1;
-  watch->moved[0] = watch->moved[1] = 0;
-  if (watch->phase == watch_off) return;
-  watch->quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
-  watch->last_activity = now_ms();
-  // Where the system keeps no counters, nothing needs looking at before the deadline.
-  watch->next_sample = INT64_MAX;
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%ld/io", static_cast<long>(client_pid));
-  if (client_pid > 0) watch->counters_fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (watch->counters_fd >= 0) {
-    counters_moved(watch);
-    watch->next_sample = watch->last_activity + sample_ms;
-  }
-}
-
-// Before a wait for the pipes while the watchdog is on. `woke`: the last wait while
-// both pipes were drained ended with something on a pipe. Returns how long the wait may
-// last in milliseconds, or -2 when it must not wait: the client stalled (watching) or
-// the drain is over (draining).
-int watch_wait(watchdog* watch, bool idle, bool woke) {
-  int64_t now = now_ms();
-  if (watch->phase == watch_watching) {
-    if (!idle) return 0;
-    if (woke) watch->last_activity = now;
-    if (now >= watch->next_sample) {
-      if (counters_moved(watch)) watch->last_activity = now;
-      watch->next_sample = now + sample_ms;
-    }
-    int64_t deadline = watch->last_activity + watch->quiet_limit;
-    if (now >= deadline) return -2;
-    return static_cast<int>((watch->next_sample < deadline ? watch->next_sample : deadline) - now);
-  }
-  if (now >= watch->drain_end) return -2;
-  return idle ? static_cast<int>(watch->drain_end - now) : 0;
 }
 
 }  // namespace
@@ -228,6 +158,8 @@ bool reap(int options) {
   while (reaped < 0 && errno == EINTR);
   if (reaped == 0) return false;
   client_reaped = true;
+  if (counters_fd >= 0) close(counters_fd);
+  counters_fd = -1;
   // -1: reaped by the system already (SIGCHLD ignored, had the shield not set it back).
   if (reaped == client_pid && WIFEXITED(status))
     client_result = {ended_with_status, static_cast<unsigned long>(WEXITSTATUS(status))};
@@ -251,32 +183,9 @@ bool client_ended_within(int seconds) {
 // or -1.
 int client_end_descriptor() {
 #if defined(SYS_pidfd_open)
-  return static_cast<int>(syscall(SYS_pidfd_open, client_pid, 0));
-#else
-  return -1;
+  if (client_pid > 0) return static_cast<int>(syscall(SYS_pidfd_open, client_pid, 0));
 #endif
-}
-
-// After both pipes have ended: waits for the client itself, which may still run
-// without them. The watchdog, when on, still counts.
-void wait_for_client(watchdog* watch, stall_handler stalled) {
-  if (watch->phase != watch_watching) {
-    // Off; or draining, after the stall stopped it.
-    if (watch->phase == watch_off) reap(0);
-    return;
-  }
-  int ended = client_end_descriptor();
-  while (!reap(WNOHANG)) {
-    int timeout = watch_wait(watch, true, false);
-    if (timeout == -2) {
-      stalled();
-      break;
-    }
-    // Without the descriptor, a look every second finds the end.
-    struct pollfd end = {ended, POLLIN, 0};
-    poll(&end, ended >= 0 ? 1 : 0, ended >= 0 || timeout < sample_ms ? timeout : sample_ms);
-  }
-  if (ended >= 0) close(ended);
+  return -1;
 }
 
 }  // namespace
@@ -290,15 +199,39 @@ void stop_client() {
   client_ended_within(stop_grace_seconds);
 }
 
-client_end client_ending() { return client_result; }
+client_end client_ending() {
+  reap(0);
+  return client_result;
+}
 
-size_t read_environment(const char* name, char* value, size_t capacity) {
-  value[0] = '\0';
-  const char* found = getenv(name);
-  if (found == nullptr) return 0;
-  size_t length = strlen(found);
-  if (length < capacity) memcpy(value, found, length + 1);
-  return length;
+bool client_counters(uint64_t moved[2]) {
+  if (counters_fd == not_opened) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/io", static_cast<long>(client_pid));
+    counters_fd = client_pid > 0 ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+  }
+  if (counters_fd < 0) return false;
+  char text[512];
+  ssize_t length = pread(counters_fd, text, sizeof text - 1, 0);
+  if (length <= 0) return false;
+  text[length] = '\0';
+  // Bytes, not calls (syscr, syscw): a read that a signal restarts, as tnftp's
+  // once-a-second SIGALRM does in a stalled download, is counted again with no byte moved.
+  moved[0] = count_after(text, "rchar: ");
+  moved[1] = count_after(text, "wchar: ");
+  return true;
+}
+
+int64_t clock_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+const char* read_environment(const char* name) {
+  // Not copied: a value may be longer than any room set aside for it.
+  const char* value = getenv(name);
+  return value != nullptr ? value : "";
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
@@ -344,97 +277,140 @@ size_t format_line(char* buffer, const char* format, const char* text) {
                                                          : line_buffer_size - 1;
 }
 
-void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
-                unsigned idle_seconds, stall_handler stalled) {
-  // A pipe's worth of reads: the default pipe holds 16 pages.
-  enum { burst_reads = 16 };
-  static char burst[burst_reads][chunk_size];
-  struct pollfd streams[2] = {{descriptor(output_read), POLLIN, 0},
-                              {descriptor(error_read), POLLIN, 0}};
+namespace {
+
+// A pipe's worth of reads: the default pipe holds 16 pages.
+enum { burst_reads = 16 };
+
+// The relay's state between start_pump and end_pump.
+struct pump_state {
+  stream_sink sink;
+  struct pollfd polled[3];  // the two pipes (-1 once ended), then the client's end
+  // ready[s]: a read of stream s will not block (nonblocking) or poll said it has data.
+  bool ready[2];
+  bool nonblocking;
+  int open_count;
+  int reads_since_poll;
+  unsigned long reads;
+  int end_fd;  // client_end_descriptor(), once asked for
+};
+pump_state pump;
+char burst[burst_reads][chunk_size];
+
+// Reads stream s, a burst at most, and hands the reads on.
+void read_burst(int s) {
+  // A burst: what the pipe holds now, read before any of it is shown. While the relay
+  // lags a busy client, the client then wakes once a burst instead of once a read,
+  // since each read of a full pipe wakes its writer. Reading ahead shows nowhere: the
+  // reads still reach the sink in order, one at a time.
+  size_t lengths[burst_reads];
+  int taken = 0;
+  bool ended = false;
+  while (taken < burst_reads) {
+    ssize_t count = read(pump.polled[s].fd, burst[taken], chunk_size);
+    if (count > 0) {
+      lengths[taken++] = static_cast<size_t>(count);
+      ++pump.reads_since_poll;
+      // A blocking read end may be read again only once poll has said so.
+      if (!pump.nonblocking) break;
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    ended = !(count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));  // or drained
+    break;
+  }
+  pump.ready[s] = pump.nonblocking && taken == burst_reads;
+  for (int k = 0; k < taken; ++k) pump.sink(s, burst[k], lengths[k]);
+  pump.reads += static_cast<unsigned long>(taken);
+  if (ended) {
+    pump.polled[s].fd = -1;  // poll skips negative descriptors
+    --pump.open_count;
+    pump.sink(s, nullptr, 0);
+    ++pump.reads;
+  }
+}
+
+// Polls the open pipes, and the client's end when `end` is its descriptor, for up to
+// `timeout` ms. True when the client has ended.
+bool poll_pipes(int timeout, int end) {
+  pump.reads_since_poll = 0;
+  pump.polled[2] = {end, POLLIN, 0};
+  int polled = poll(pump.polled, 3, timeout);
+  if (polled < 0 && errno != EINTR && errno != EAGAIN) {
+    // Cannot wait any more: read both in turn, blocking, so nothing is lost and
+    // nothing spins.
+    pump.nonblocking = false;
+    for (int s = 0; s < 2; ++s) {
+      int fd = pump.polled[s].fd;
+      int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+      if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+      pump.ready[s] = fd >= 0;
+    }
+    return false;
+  }
+  for (int s = 0; s < 2; ++s)
+    if (polled > 0 && pump.polled[s].fd >= 0 && pump.polled[s].revents != 0) pump.ready[s] = true;
+  return polled > 0 && end >= 0 && pump.polled[2].revents != 0;
+}
+
+}  // namespace
+
+void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
+  pump.sink = sink;
+  pump.polled[0] = {descriptor(output_read), POLLIN, 0};
+  pump.polled[1] = {descriptor(error_read), POLLIN, 0};
+  pump.polled[2] = {-1, POLLIN, 0};
   // The read ends are the wrapper's own, so making them nonblocking touches no one
   // else. A stream is then read until it is empty before the relay waits again: one
   // poll per burst of output instead of one per read.
-  bool nonblocking = true;
-  for (const struct pollfd& stream : streams) {
-    int flags = fcntl(stream.fd, F_GETFL);
-    if (flags == -1 || fcntl(stream.fd, F_SETFL, flags | O_NONBLOCK) == -1) nonblocking = false;
+  pump.nonblocking = true;
+  for (int s = 0; s < 2; ++s) {
+    int flags = fcntl(pump.polled[s].fd, F_GETFL);
+    if (flags == -1 || fcntl(pump.polled[s].fd, F_SETFL, flags | O_NONBLOCK) == -1)
+      pump.nonblocking = false;
   }
-  // ready[s]: a read of stream s will not block (nonblocking) or poll said it has data.
-  bool ready[2] = {nonblocking, nonblocking};
-  int open_count = 2;
-  int reads_since_poll = 0;
-  watchdog watch;
-  start_watch(&watch, idle_seconds);
-  bool woke = false;
-  while (open_count > 0) {
-    bool idle = !ready[0] && !ready[1];
+  pump.ready[0] = pump.ready[1] = pump.nonblocking;
+  pump.open_count = 2;
+  pump.reads_since_poll = 0;
+  pump.reads = 0;
+  pump.end_fd = not_opened;
+}
+
+pump_news pump_wait(int ms, bool watch_client) {
+  int64_t until = ms < 0 ? 0 : clock_ms() + ms;
+  unsigned long reads_before = pump.reads;
+  if (watch_client && pump.end_fd == not_opened) pump.end_fd = client_end_descriptor();
+  int end = watch_client ? pump.end_fd : -1;
+  bool client_gone = false;
+  for (;;) {
+    bool idle = !pump.ready[0] && !pump.ready[1];
     // While one stream streams, the other is looked at every few reads all the same,
     // so that it waits at most about one pipe's worth of the first.
-    if (idle || reads_since_poll >= burst_reads) {
-      reads_since_poll = 0;
-      // No timeout when both are drained and no watchdog is on: an idle client costs
+    if (idle || pump.reads_since_poll >= burst_reads) {
+      // What came is handed on: the caller looks before anything more is waited for.
+      if (pump.reads != reads_before || client_gone) break;
+      if (pump.open_count == 0 && !watch_client) break;
+      // No timeout when both are drained and none is asked for: an idle client costs
       // nothing until one of its pipes moves.
       int timeout = idle ? -1 : 0;
-      if (watch.phase != watch_off) {
-        timeout = watch_wait(&watch, idle, woke);
-        if (timeout == -2 && watch.phase == watch_watching) {
-          stalled();
-          watch.phase = watch_draining;
-          watch.drain_end = now_ms() + drain_seconds * 1000;
-          continue;
-        }
-        if (timeout == -2) break;  // the drain is over: the streams end here
+      if (idle && ms >= 0) {
+        int64_t left = until - clock_ms();
+        if (left <= 0) break;
+        timeout = static_cast<int>(left);
       }
-      int polled = poll(streams, 2, timeout);
-      if (idle) woke = polled > 0;
-      if (polled < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (polled < 0) {
-        // Cannot wait any more: read both in turn, blocking, so nothing is lost and
-        // nothing spins.
-        nonblocking = false;
-        for (struct pollfd& stream : streams) {
-          int flags = stream.fd >= 0 ? fcntl(stream.fd, F_GETFL) : -1;
-          if (flags != -1) fcntl(stream.fd, F_SETFL, flags & ~O_NONBLOCK);
-          stream.revents = stream.fd >= 0 ? POLLIN : 0;
-        }
-      }
-      for (int s = 0; s < 2; ++s)
-        if (streams[s].fd >= 0 && streams[s].revents != 0) ready[s] = true;
+      client_gone = poll_pipes(timeout, end);
     }
     // The streams take turns, one burst each, so neither waits behind the other.
-    for (int s = 0; s < 2; ++s) {
-      if (!ready[s]) continue;
-      // A burst: what the pipe holds now, read before any of it is shown. While the
-      // relay lags a busy client, the client then wakes once a burst instead of once
-      // a read, since each read of a full pipe wakes its writer. Reading ahead shows
-      // nowhere: the reads still reach the sink in order, one at a time.
-      size_t lengths[burst_reads];
-      int taken = 0;
-      bool ended = false;
-      while (taken < burst_reads) {
-        ssize_t count = read(streams[s].fd, burst[taken], chunk_size);
-        if (count > 0) {
-          lengths[taken++] = static_cast<size_t>(count);
-          ++reads_since_poll;
-          // A blocking read end may be read again only once poll has said so.
-          if (!nonblocking) break;
-          continue;
-        }
-        if (count < 0 && errno == EINTR) continue;
-        ended = !(count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));  // or drained
-        break;
-      }
-      ready[s] = nonblocking && taken == burst_reads;
-      for (int k = 0; k < taken; ++k) sink(s, burst[k], lengths[k]);
-      if (ended) {
-        streams[s].fd = -1;  // poll skips negative descriptors
-        --open_count;
-        sink(s, nullptr, 0);
-      }
-    }
+    for (int s = 0; s < 2; ++s)
+      if (pump.ready[s]) read_burst(s);
   }
+  // Without a process descriptor, the client's end is looked for as the wait ends.
+  bool client_ended = watch_client && (end < 0 || client_gone) && reap(WNOHANG);
+  return {pump.reads, pump.open_count == 0, client_ended};
+}
+
+void end_pump() {
   for (int s = 0; s < 2; ++s)
-    if (streams[s].fd >= 0) sink(s, nullptr, 0);
-  wait_for_client(&watch, stalled);
-  if (watch.counters_fd >= 0) close(watch.counters_fd);
+    if (pump.polled[s].fd >= 0) pump.sink(s, nullptr, 0);
+  if (pump.end_fd >= 0) close(pump.end_fd);
 }

@@ -24,18 +24,23 @@ BOOL WINAPI keep_running(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
-// The relay's state shared by both reader threads.
+// The relay's state shared by both reader threads. The main thread holds sink_lock but
+// inside pump_wait, so that no read is handed on beside its own code.
 CRITICAL_SECTION sink_lock;
 stream_sink pump_sink;
 HANDLE pump_sources[2];
+HANDLE pump_threads[2];
 char pump_buffers[2][chunk_size];
-// Under sink_lock: reads handed on so far (the watchdog's sign of output), and which
-// streams have had their end mark.
+// Under sink_lock: calls to the sink so far, and which streams have had their end mark.
 DWORD pump_reads;
 bool pump_ended[2];
 
 // The client create_process started, for stop_client and its I/O counters.
 HANDLE client_process = nullptr;
+
+bool client_done() {
+  return client_process != nullptr && WaitForSingleObject(client_process, 0) == WAIT_OBJECT_0;
+}
 
 // Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
 // every write end is closed and the data is drained, or on failure.
@@ -60,52 +65,6 @@ DWORD WINAPI pump_one(LPVOID parameter) {
     if (count == 0) pump_ended[stream] = true;
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
-  }
-}
-
-// The bytes the client's reads and writes have moved: zeros where the system keeps no
-// counts (Wine). Operation counts are left out, and so are the bytes of other
-// operations, which control calls such as a socket's select move while no data does.
-struct moved_bytes {
-  ULONGLONG read, written;
-};
-moved_bytes client_counters() {
-  IO_COUNTERS counters;
-  ZeroMemory(&counters, sizeof counters);
-  if (client_process != nullptr) GetProcessIoCounters(client_process, &counters);
-  return {counters.ReadTransferCount, counters.WriteTransferCount};
-}
-
-// Waits for the reader threads and the client to end while the client shows activity:
-// output, or bytes moved by its I/O (a transfer that prints nothing still reads and
-// writes). True when they ended, false once idle_seconds passed with no activity.
-bool watch_readers(HANDLE* running, DWORD running_count, unsigned idle_seconds) {
-  const DWORD sample_ms = 1000;
-  DWORD quiet_limit = static_cast<DWORD>(idle_seconds) * 1000;
-  DWORD last_activity = GetTickCount();
-  DWORD reads_seen = pump_reads;
-  moved_bytes counters_seen = client_counters();
-  for (;;) {
-    // Differences of the tick count stay right when it wraps.
-    DWORD quiet = GetTickCount() - last_activity;
-    if (quiet >= quiet_limit) return false;
-    DWORD wait = quiet_limit - quiet < sample_ms ? quiet_limit - quiet : sample_ms;
-    DWORD waited = WaitForMultipleObjects(running_count, running, TRUE, wait);
-    if (waited == WAIT_FAILED) {
-      // Cannot time the wait any more: wait as without a watchdog.
-      WaitForMultipleObjects(running_count, running, TRUE, INFINITE);
-      return true;
-    }
-    if (waited != WAIT_TIMEOUT) return true;
-    EnterCriticalSection(&sink_lock);
-    DWORD reads = pump_reads;
-    LeaveCriticalSection(&sink_lock);
-    moved_bytes counters = client_counters();
-    if (reads != reads_seen || counters.read != counters_seen.read ||
-        counters.written != counters_seen.written)
-      last_activity = GetTickCount();
-    reads_seen = reads;
-    counters_seen = counters;
   }
 }
 
@@ -162,7 +121,7 @@ bool create_process(char* command_line) {
 client_end client_ending() {
   DWORD code = 0;
   // Ended for certain, so that a client's own exit code of STILL_ACTIVE (259) stays its.
-  if (client_process == nullptr || WaitForSingleObject(client_process, 0) != WAIT_OBJECT_0 ||
+  if (client_process == nullptr || WaitForSingleObject(client_process, INFINITE) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(client_process, &code))
     return {ended_unknown, 0};
   return {ended_with_status, code};
@@ -175,13 +134,33 @@ void stop_client() {
   WaitForSingleObject(client_process, stop_grace_seconds * 1000);
 }
 
-size_t read_environment(const char* name, char* value, size_t capacity) {
+const char* read_environment(const char* name) {
+  // A value holds at most 32767 characters: room for any, unless its characters past
+  // ASCII take more bytes than that in the code page.
+  static char value[32768];
   value[0] = '\0';
-  // The length on success; on a value that does not fit, the room it needs, terminator
-  // and all; 0 when unset.
-  DWORD length = GetEnvironmentVariableA(name, value, static_cast<DWORD>(capacity));
-  if (length >= capacity) value[0] = '\0';
-  return length;
+  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length < sizeof value ? value : nullptr;
+}
+
+bool client_counters(uint64_t moved[2]) {
+  // Bytes only: control calls, such as a socket's select, move other bytes while no
+  // data moves. Wine keeps no counts: they stay zero.
+  IO_COUNTERS counters;
+  if (client_process == nullptr || !GetProcessIoCounters(client_process, &counters)) return false;
+  moved[0] = counters.ReadTransferCount;
+  moved[1] = counters.WriteTransferCount;
+  return true;
+}
+
+int64_t clock_ms() {
+  // The tick count wraps after 49.7 days; the clock is read far more often than that.
+  static DWORD last = 0;
+  static int64_t wraps = 0;
+  DWORD now = GetTickCount();
+  if (now < last) wraps += static_cast<int64_t>(1) << 32;
+  last = now;
+  return wraps + now;
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
@@ -228,42 +207,40 @@ size_t format_line(char* buffer, const char* format, const char* text) {
   return used;
 }
 
-void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
-                unsigned idle_seconds, stall_handler stalled) {
+void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
   InitializeCriticalSection(&sink_lock);
   pump_sink = sink;
   pump_sources[0] = native(output_read);
   pump_sources[1] = native(error_read);
-  HANDLE threads[2];
   for (int s = 0; s < 2; ++s)
-    threads[s] = CreateThread(nullptr, 64 * 1024, pump_one,
-                              reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)),
-                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    pump_threads[s] = CreateThread(nullptr, 64 * 1024, pump_one,
+                                   reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)),
+                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   // A stream whose thread could not start is served here, beside the other reader.
-  // The client itself is waited for too: it may run on after closing its pipes.
-  HANDLE running[3];
-  DWORD running_count = 0;
-  for (int s = 0; s < 2; ++s) {
-    if (threads[s] != nullptr)
-      running[running_count++] = threads[s];
-    else
-      pump_one(reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)));
-  }
-  if (client_process != nullptr) running[running_count++] = client_process;
-  if (running_count == 0) return;
-  if (idle_seconds == 0) {
-    WaitForMultipleObjects(running_count, running, TRUE, INFINITE);
-    return;
-  }
-  if (watch_readers(running, running_count, idle_seconds)) return;
+  for (int s = 0; s < 2; ++s)
+    if (pump_threads[s] == nullptr) pump_one(reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)));
   EnterCriticalSection(&sink_lock);
-  stalled();
+}
+
+pump_news pump_wait(int ms, bool watch_client) {
+  HANDLE waits[3];
+  DWORD count = 0;
+  for (int s = 0; s < 2; ++s)
+    if (!pump_ended[s]) waits[count++] = pump_threads[s];
+  if (watch_client && client_process != nullptr) waits[count++] = client_process;
   LeaveCriticalSection(&sink_lock);
-  WaitForMultipleObjects(running_count, running, TRUE, drain_seconds * 1000);
-  // A reader may still wait on a pipe that another process holds open: its stream ends
-  // here. The lock is kept, so that no read is handed on after the return; the process
-  // ends next.
+  DWORD timeout = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
+  // Cannot wait on them: look again a second later, so that nothing spins.
+  if (count == 0 || WaitForMultipleObjects(count, waits, FALSE, timeout) == WAIT_FAILED)
+    Sleep(timeout < 1000 ? timeout : 1000);
   EnterCriticalSection(&sink_lock);
+  return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done()};
+}
+
+void end_pump() {
+  // A reader may still wait on a pipe that another process holds open: its stream ends
+  // here. The lock stays held, so that no read is handed on after the return; the
+  // process ends next.
   for (int s = 0; s < 2; ++s)
     if (!pump_ended[s]) pump_sink(s, nullptr, 0);
 }

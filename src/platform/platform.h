@@ -52,7 +52,7 @@ struct client_end {
   unsigned long code;
 };
 
-// How the client ended, once pump_pipes has returned without a stall.
+// Waits for the client to end, then says how it ended.
 client_end client_ending();
 
 enum { stop_grace_seconds = 3 };
@@ -63,10 +63,9 @@ enum { stop_grace_seconds = 3 };
 // stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
 
-// Copies the value of the environment variable `name`, terminated, into `value`
-// (`capacity` bytes). Returns its length: 0 when unset or empty, `capacity` or more
-// (with `value` empty) when it does not fit.
-size_t read_environment(const char* name, char* value, size_t capacity);
+// The value of the environment variable `name`, terminated: "" when unset; nullptr when
+// it is too long to read whole. Valid until the next call.
+const char* read_environment(const char* name);
 
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
@@ -88,21 +87,32 @@ size_t format_line(char* buffer, const char* format, const char* text);
 typedef void (*stream_sink)(int stream, const char* bytes, size_t length);
 enum { output_stream = 0, error_stream = 1, chunk_size = 4096 };
 
-// Called once by pump_pipes when the client has gone quiet for its idle time.
-typedef void (*stall_handler)();
+// The relay of both pipes: start_pump, then pump_wait as long as the caller likes, then
+// end_pump. Every read of 1 to chunk_size bytes goes to `sink`, then one end mark per
+// stream. The calls to `sink` never overlap, each stream's reads arrive in the order
+// they were made, and all of them come inside these three calls, never beside the
+// caller's own code between them.
+void start_pump(os_handle output_read, os_handle error_read, stream_sink sink);
 
-enum { drain_seconds = 2 };
+// What the pump has seen since start_pump.
+struct pump_news {
+  unsigned long reads;  // calls to the sink
+  bool pipes_ended;     // both streams have had their end mark
+  bool client_ended;    // the client has ended (looked for only when asked)
+};
 
-// Reads both pipes, each as soon as it has data, until both have ended, then waits
-// for the client to end, should it hold on without them. Hands every read of 1 to
-// chunk_size bytes to `sink`, then one end mark per stream. The calls to `sink` never
-// overlap, and each stream's reads arrive in the order they were made.
-// With idle_seconds 0 it waits with no timeout and no other wake-up. Otherwise, once
-// idle_seconds pass with no activity of the client (no byte on either pipe, and no
-// change in the counts of bytes it read and wrote, where the system keeps them), it
-// calls `stalled`, never beside a call to `sink`; then it reads on until both pipes
-// have ended or drain_seconds have passed, whichever comes first, so that a pipe held
-// open by another process cannot keep it. No call to `sink` comes after it returns.
-// While it watches it wakes at most once a second when nothing comes.
-void pump_pipes(os_handle output_read, os_handle error_read, stream_sink sink,
-                unsigned idle_seconds, stall_handler stalled);
+// Relays for up to `ms` milliseconds (-1: no limit), or less: it may return once reads
+// have been handed on or a stream has ended. With `watch_client` it returns when the
+// client ends too, or, where the system cannot wake on that, looks as it returns.
+pump_news pump_wait(int ms, bool watch_client);
+
+// Hands the end mark of each stream that has not ended (another process may hold its
+// pipe) to the sink. No call to the sink comes after it.
+void end_pump();
+
+// The bytes the client's reads and writes have moved, in moved[0] and moved[1]. False
+// where the system keeps no such counts.
+bool client_counters(uint64_t moved[2]);
+
+// Milliseconds on a clock that never goes back.
+int64_t clock_ms();

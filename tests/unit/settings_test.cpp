@@ -155,6 +155,14 @@ TEST_F(Settings, ReadFromTheEnvironment) {
   set_variable("VESKAR_IDLE_TIMEOUT", std::string(5000, '1').c_str());
   EXPECT_STREQ(read_settings(),
                "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none");
+  // Read whole, however long: not cut to fit some room.
+  set_variable("VESKAR_IDLE_TIMEOUT", std::string(5000, 'x').c_str());
+  EXPECT_STREQ(read_settings(), "VESKAR_IDLE_TIMEOUT is not a whole number of seconds");
+  set_variable("VESKAR_IDLE_TIMEOUT", (std::string(30000, '0') + "5").c_str());
+  set_variable("VESKAR_IGNORE", nullptr);
+  EXPECT_EQ(read_settings(), nullptr);
+  EXPECT_EQ(idle_timeout_seconds, 5u);
+  set_variable("VESKAR_IGNORE", std::string(5000, 'x').c_str());
   set_variable("VESKAR_IDLE_TIMEOUT", nullptr);
   EXPECT_STREQ(read_settings(), "VESKAR_IGNORE is longer than 4095 characters");
   set_variable("VESKAR_IGNORE", nullptr);

@@ -1,0 +1,84 @@
+#include "watchdog.h"
+
+const watch_calls system_watch_calls = {clock_ms, pump_wait, client_counters};
+
+namespace {
+
+enum watch_phase {
+  watch_off,       // no idle timeout
+  watch_watching,  // the client runs and may be quiet for up to quiet_limit
+  watch_stalled,   // stalled() was called: the drain starts once it has returned
+  watch_draining,  // after the stall or the client's end, until drain_end
+};
+
+// One relay's watchdog, in milliseconds of clock_ms.
+struct watchdog {
+  watch_phase phase;
+  int64_t quiet_limit;
+  int64_t last_activity;
+  int64_t next_look;  // when the client's counters are looked at next
+  int64_t drain_end;
+  unsigned long reads;  // the reads handed on, and the client's counters,
+  uint64_t moved[2];    // when last looked at
+};
+
+// What look() returns instead of the time the next wait may take.
+enum { no_limit = -1, stall_now = -2, relay_over = -3 };
+
+void start_drain(watchdog* watch, int64_t now) {
+  watch->phase = watch_draining;
+  watch->drain_end = now + drain_seconds * 1000;
+}
+
+// Takes what the pump has seen by `now`: how long the next wait may last, or what to
+// do instead.
+int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64_t now) {
+  if (watch->phase == watch_off) return news.pipes_ended ? relay_over : no_limit;
+  // Stopping the client may have taken seconds: the drain counts from its return.
+  if (watch->phase == watch_stalled) start_drain(watch, now);
+  // Its own end decides: a quiet process it left holding the pipes is no stall of its.
+  if (watch->phase == watch_watching && news.client_ended) start_drain(watch, now);
+  if (watch->phase == watch_draining) {
+    if (news.pipes_ended || now >= watch->drain_end) return relay_over;
+    return static_cast<int>(watch->drain_end - now);
+  }
+  if (news.reads != watch->reads) watch->last_activity = now;
+  watch->reads = news.reads;
+  if (now >= watch->next_look) {
+    // A transfer that prints nothing still moves bytes. Where the system keeps no
+    // counts, only output counts.
+    uint64_t moved[2] = {0, 0};
+    if (calls->counters(moved) && (moved[0] != watch->moved[0] || moved[1] != watch->moved[1]))
+      watch->last_activity = now;
+    watch->moved[0] = moved[0];
+    watch->moved[1] = moved[1];
+    watch->next_look = now + look_ms;
+  }
+  int64_t deadline = watch->last_activity + watch->quiet_limit;
+  if (now >= deadline) {
+    watch->phase = watch_stalled;
+    return stall_now;
+  }
+  return static_cast<int>((watch->next_look < deadline ? watch->next_look : deadline) - now);
+}
+
+}  // namespace
+
+void watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled) {
+  watchdog watch = {idle_seconds > 0 ? watch_watching : watch_off, 0, 0, 0, 0, 0, {0, 0}};
+  if (watch.phase == watch_watching) {
+    watch.quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
+    watch.last_activity = watch.next_look = calls->clock_ms();
+  }
+  pump_news news = {0, false, false};
+  for (;;) {
+    // Off, the clock is never read: an idle relay costs nothing until a pipe moves.
+    int wait = look(&watch, calls, news, watch.phase == watch_off ? 0 : calls->clock_ms());
+    if (wait == relay_over) return;
+    if (wait == stall_now) {
+      stalled();
+      continue;
+    }
+    news = calls->wait(wait, watch.phase == watch_watching);
+  }
+}
