@@ -17,9 +17,12 @@ size_t ignore_length[max_ignore_texts];
 size_t ignore_count = 0;
 
 // VESKAR_FTP's value; empty when unset.
-char client_value[command_line_size];
+os_char client_value[command_line_size];
 
-// Room for the longest value of any of the three, and one byte to tell a longer one.
+// VESKAR_FTP as read, before it is checked: one character more than a good value takes.
+os_char client_read_area[command_line_size];
+
+// Room for the longest value of either other, and one byte to tell a longer one.
 char read_area[max_ignore_length + 2];
 
 // Reads one variable into read_area. nullptr when its value does not fit there.
@@ -79,15 +82,16 @@ const char* take_ignore_list(const char* value) {
   return nullptr;
 }
 
-const char* take_client(const char* value) {
+const char* take_client(const os_char* value) {
   client_value[0] = '\0';
   if (value == nullptr) return nullptr;
-  size_t length = strlen(value);
+  size_t length = text_length(value);
   // Not even the name alone would fit the command line.
   if (length + 1 > command_line_size - 1) return client_too_long;
   // The name is quoted when it holds a blank; a quote of its own would end that early.
-  if (strchr(value, '"') != nullptr) return "VESKAR_FTP holds a double quote";
-  memcpy(client_value, value, length + 1);
+  for (size_t i = 0; i < length; ++i)
+    if (value[i] == '"') return "VESKAR_FTP holds a double quote";
+  memcpy(client_value, value, (length + 1) * sizeof *value);
   return nullptr;
 }
 
@@ -99,12 +103,14 @@ const char* read_settings() {
   value = read_value("VESKAR_IGNORE");
   if (value == nullptr) return ignore_too_long;
   if (const char* problem = take_ignore_list(value)) return problem;
-  value = read_value("VESKAR_FTP");
-  if (value == nullptr) return client_too_long;
-  return take_client(value);
+  // As the system holds it: on Windows no code page stands between the path and the
+  // client.
+  if (read_os_environment("VESKAR_FTP", client_read_area, command_line_size) >= command_line_size)
+    return client_too_long;
+  return take_client(client_read_area);
 }
 
-const char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
+const os_char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
 
 bool sign_ignored(const char* line, size_t length) {
   for (size_t t = 0; t < ignore_count; ++t)

@@ -189,7 +189,7 @@ void shield_from_signals() {
   }
 }
 
-bool create_process(char* command_line) {
+bool create_process(os_char* command_line) {
   // The words the client's runtime would take from the line on Windows, so that the
   // client gets the wrapper's own arguments on both systems.
   if (split_command_line(command_line, argument_area, argument_words) == 0) return false;
@@ -299,6 +299,11 @@ size_t read_environment(const char* name, char* value, size_t capacity) {
   size_t length = strlen(found);
   if (length < capacity) memcpy(value, found, length + 1);
   return length;
+}
+
+// Bytes, as the system holds them.
+size_t read_os_environment(const char* name, os_char* value, size_t capacity) {
+  return read_environment(name, value, capacity);
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
