@@ -5,50 +5,29 @@
 // program inherits the standard handles; the launcher waits for it and ends with its
 // exit code, or with 99 when it cannot start it.
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
-namespace {
-
 // The longest command line CreateProcessW takes, and its terminator.
-wchar_t line[32768];
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The code unit of the \uXXXX at `p`, or -1 when none stands there.
-long escaped_unit(const char* p) {
-  if (p[0] != '\\' || p[1] != 'u') return -1;
-  long unit = 0;
-  for (int d = 2; d < 6; ++d) {
-    int digit = hex_digit(p[d]);
-    if (digit < 0) return -1;
-    unit = unit * 16 + digit;
-  }
-  return unit;
-}
-
-}  // namespace
+static wchar_t line[32768];
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fputs("usage: utf16_launcher ESCAPED-COMMAND-LINE\n", stderr);
+  if (argc != 2 || strlen(argv[1]) >= sizeof line / sizeof *line) {
+    fputs("usage: utf16_launcher ESCAPED-COMMAND-LINE (at most 32767 characters)\n", stderr);
     return 99;
   }
+  // The line stays terminated: it is zeros past what is written.
   size_t used = 0;
   for (const char* p = argv[1]; *p != '\0'; ++used) {
-    if (used + 1 == sizeof line / sizeof *line) {
-      fputs("utf16_launcher: command line too long\n", stderr);
-      return 99;
+    if (strncmp(p, "\\u", 2) == 0 && strnlen(p, 6) == 6) {
+      char digits[5] = {p[2], p[3], p[4], p[5], '\0'};
+      line[used] = static_cast<wchar_t>(strtoul(digits, nullptr, 16));
+      p += 6;
+    } else {
+      line[used] = static_cast<unsigned char>(*p++);
     }
-    long unit = escaped_unit(p);
-    line[used] = static_cast<wchar_t>(unit >= 0 ? unit : static_cast<unsigned char>(*p));
-    p += unit >= 0 ? 6 : 1;
   }
-  line[used] = L'\0';
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
