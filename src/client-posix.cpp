@@ -1,4 +1,4 @@
 #include "command_line.h"
 
 // Found through PATH.
-const char default_client[] = "ftp";
+const os_char default_client[] = "ftp";

@@ -1,4 +1,4 @@
 #include "command_line.h"
 
 // Found through the system's program search.
-const char default_client[] = "ftp.exe";
+const os_char default_client[] = L"ftp.exe";

@@ -9,7 +9,7 @@
 
 namespace {
 
-char command_line[command_line_size];
+os_char command_line[command_line_size];
 
 // Printed at once: the process ends without flushing the runtime's streams, and the
 // banner must come before any client output in a file or pipe.
@@ -29,7 +29,9 @@ bool launch_child() { return create_process(command_line); }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The runtime's own split of the wrapper's command line, in the system's characters: on
+// Windows (wmain) no argument passes through the ANSI code page on its way to the client.
+int os_main(int argc, os_char** argv) {
   // Before the banner: a standard output whose reader has gone must fail that write,
   // not end the wrapper before the client has even run.
   shield_from_signals();

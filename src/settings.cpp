@@ -17,7 +17,10 @@ size_t ignore_length[max_ignore_texts];
 size_t ignore_count = 0;
 
 // VESKAR_FTP's value; empty when unset.
-char client_value[command_line_size];
+os_char client_value[command_line_size];
+
+// VESKAR_FTP as read, before it is checked: one character more than a good value takes.
+os_char client_read_area[command_line_size];
 
 const char out_of_range[] = "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none";
 const char not_a_number[] = "VESKAR_IDLE_TIMEOUT is not a whole number of seconds";
@@ -70,15 +73,16 @@ const char* take_ignore_list(const char* value) {
   return nullptr;
 }
 
-const char* take_client(const char* value) {
+const char* take_client(const os_char* value) {
   client_value[0] = '\0';
   if (value == nullptr) return nullptr;
-  size_t length = strlen(value);
+  size_t length = text_length(value);
   // Not even the name alone would fit the command line.
   if (length + 1 > command_line_size - 1) return client_too_long;
   // The name is quoted when it holds a blank; a quote of its own would end that early.
-  if (strchr(value, '"') != nullptr) return "VESKAR_FTP holds a double quote";
-  memcpy(client_value, value, length + 1);
+  for (size_t i = 0; i < length; ++i)
+    if (value[i] == '"') return "VESKAR_FTP holds a double quote";
+  memcpy(client_value, value, (length + 1) * sizeof *value);
   return nullptr;
 }
 
@@ -91,11 +95,14 @@ const char* read_settings() {
   value = read_environment("VESKAR_IGNORE");
   if (const char* problem = value != nullptr ? take_ignore_list(value) : ignore_too_long)
     return problem;
-  value = read_environment("VESKAR_FTP");
-  return value != nullptr ? take_client(value) : client_too_long;
+  // As the system holds it: on Windows no code page stands between the path and the
+  // client.
+  if (read_os_environment("VESKAR_FTP", client_read_area, command_line_size) >= command_line_size)
+    return client_too_long;
+  return take_client(client_read_area);
 }
 
-const char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
+const os_char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
 
 bool sign_ignored(const char* line, size_t length) {
   for (size_t t = 0; t < ignore_count; ++t)

@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "platform/platform.h"
+
 enum {
   max_idle_timeout = 604800,   // a week, in seconds
   max_ignore_texts = 32,       // VESKAR_IGNORE: texts in the list
@@ -24,10 +26,10 @@ const char* read_settings();
 // keeps when good. Each returns nullptr, or what is wrong. For read_settings and tests.
 const char* take_idle_timeout(const char* value);  // a whole number, 0 to max_idle_timeout
 const char* take_ignore_list(const char* value);   // texts separated by ';', empty ones skipped
-const char* take_client(const char* value);        // a program name or path
+const char* take_client(const os_char* value);     // a program name or path
 
 // The client's program name: VESKAR_FTP's value, or default_client.
-const char* client_program();
+const os_char* client_program();
 
 // True when `line` (length bytes, not terminated) contains one of VESKAR_IGNORE's texts.
 bool sign_ignored(const char* line, size_t length);

@@ -119,7 +119,7 @@ void shield_from_signals() {
   }
 }
 
-bool create_process(char* command_line) {
+bool create_process(os_char* command_line) {
   // The words the client's runtime would take from the line on Windows, so that the
   // client gets the wrapper's own arguments on both systems.
   if (split_command_line(command_line, argument_area, argument_words) == 0) return false;
@@ -232,6 +232,15 @@ const char* read_environment(const char* name) {
   // Not copied: a value may be longer than any room set aside for it.
   const char* value = getenv(name);
   return value != nullptr ? value : "";
+}
+
+// Bytes, as the system holds them.
+size_t read_os_environment(const char* name, os_char* value, size_t capacity) {
+  const char* found = read_environment(name);
+  size_t length = strlen(found);
+  value[0] = '\0';
+  if (length < capacity) memcpy(value, found, length + 1);
+  return length;
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {

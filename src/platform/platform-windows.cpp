@@ -105,13 +105,13 @@ void shield_from_signals() {
   SetConsoleCtrlHandler(keep_running, TRUE);
 }
 
-bool create_process(char* command_line) {
-  STARTUPINFOA startup;
+bool create_process(os_char* command_line) {
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
-  if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+  if (!CreateProcessW(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &process))
     return false;
   client_process = process.hProcess;
@@ -161,6 +161,18 @@ int64_t clock_ms() {
   if (now < last) wraps += static_cast<int64_t>(1) << 32;
   last = now;
   return wraps + now;
+}
+
+size_t read_os_environment(const char* name, os_char* value, size_t capacity) {
+  // Names are ASCII, and so the same in UTF-16 unit for unit.
+  wchar_t wide_name[64];
+  size_t n = 0;
+  for (; name[n] != '\0' && n < 63; ++n) wide_name[n] = static_cast<wchar_t>(name[n]);
+  wide_name[n] = L'\0';
+  value[0] = L'\0';
+  DWORD length = GetEnvironmentVariableW(wide_name, value, static_cast<DWORD>(capacity));
+  if (length >= capacity) value[0] = L'\0';
+  return length;
 }
 
 bool write_handle(os_handle handle, const char* bytes, size_t length) {

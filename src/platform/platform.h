@@ -9,6 +9,18 @@
 typedef intptr_t os_handle;
 extern const os_handle no_handle;
 
+// A character of command lines, paths and environment values as the system passes
+// them: a UTF-16 code unit on Windows, whose ANSI functions would swap what their code
+// page lacks for a look-alike, and a byte on POSIX. os_main is the program's entry,
+// which takes its arguments so.
+#ifdef _WIN32
+typedef wchar_t os_char;
+#define os_main wmain
+#else
+typedef char os_char;
+#define os_main main
+#endif
+
 // Which of the process's standard handles an operation concerns.
 enum std_slot { std_output_slot, std_error_slot };
 
@@ -37,9 +49,9 @@ void shield_from_signals();
 // Starts the client that the first word of `command_line` names, found by the system's
 // program search, with the standard handles set through set_std_handle. The client
 // gets the words split_command_line takes from the line (on Windows, its own runtime
-// takes them). May change the bytes of `command_line`. True only once the client has really started.
-// The client is kept for stop_client.
-bool create_process(char* command_line);
+// takes them). May change the characters of `command_line`. True only once the client
+// has really started. The client is kept for stop_client.
+bool create_process(os_char* command_line);
 
 // How the client that create_process started ended.
 enum end_kind {
@@ -66,6 +78,10 @@ void stop_client();
 // The value of the environment variable `name`, terminated: "" when unset; nullptr when
 // it is too long to read whole. Valid until the next call.
 const char* read_environment(const char* name);
+
+// read_environment for the value as the system holds it, in os_char units, unconverted:
+// `capacity` and the length count those units. `name` is ASCII, at most 63 characters.
+size_t read_os_environment(const char* name, os_char* value, size_t capacity);
 
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);

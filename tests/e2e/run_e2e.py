@@ -322,6 +322,13 @@ SETTING_CASES = [
     ("client given by a missing path", {"VESKAR_FTP": "{dir}/missing"}, ["m:started"],
      fatal(b"Create process failed"), b"", 1, {"client": "ftp", "ran": False}),
     ("empty client name: the default", {"VESKAR_FTP": ""}, ["a"], b"a|", b"", 0),
+    # Wine takes the Unix environment and file names through the locale's character set.
+    ("client in a folder with a letter outside ASCII",
+     {"VESKAR_FTP": "{dir}/\u00dcbertragung/ftp", "LC_ALL": "C.UTF-8"}, ["a", "x"], b"a|x|", b"", 0,
+     {"client": "\u00dcbertragung/ftp"}),
+    ("client in a folder of CJK letters and a blank",
+     {"VESKAR_FTP": "{dir}/\u4f20\u8f93 \u6587\u4ef6/ftp", "LC_ALL": "C.UTF-8"}, ["a"], b"a|", b"", 0,
+     {"client": "\u4f20\u8f93 \u6587\u4ef6/ftp"}),
 ]
 
 # The ignore list: a sign in a line that holds one of its texts is neither reported nor
@@ -354,6 +361,18 @@ IGNORE_CASES = [
      [err(b"IGNORE ME"), "y:e:5000", err(b" Not connected.\n")], b"", b"IGNORE ME" + b"y" * 5000 + b" Not connected.\n", 0),
     ("the stall is no line: never ignored", {"VESKAR_IGNORE": "No activity", "VESKAR_IDLE_TIMEOUT": "1"},
      ["s:60000"], report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
+]
+
+# Arguments as a caller passes them in the system's characters: on Windows a UTF-16
+# command line (set exactly through the launcher, since Wine would take what Python
+# passes through the Unix locale), natively UTF-8 bytes. Each must reach the client as
+# the very code units passed, which the client's action u writes. Each row: name, the
+# arguments after u.
+UTF16_CASES = [
+    ("letters outside the ANSI code page, a fullwidth quote and a character outside the BMP",
+     ["\u0141", "\u4e2d", "\uff02", "\U0001F600", "\u00e9t\u00e9"]),
+    ("a fullwidth quote beside blanks and backslashes neither opens nor closes a word",
+     ["a\uff02 b", "\uff02\\", "\\\uff02 \uff02\\", "\uff02 \U0001F600 \u4e2d"]),
 ]
 
 # Beyond the timeout: the stop, the report and the drain, on a loaded machine; under
@@ -478,6 +497,66 @@ def run_special(wrapper, failures):
           (wrapper.banner + fatal(b"Command line too long"), b"", 1), failures)
 
 
+def utf16_units(text):
+    data = text.encode("utf-16-le")
+    return [data[i] | data[i + 1] << 8 for i in range(0, len(data), 2)]
+
+
+def units(wrapper, text):
+    """The code units of `text` as the wrapper's system passes it: UTF-16 on Windows,
+    UTF-8 bytes on POSIX."""
+    return utf16_units(text) if wrapper.wine else list(text.encode())
+
+
+def hex_units(wrapper, arguments):
+    """What the client's action u writes for `arguments`."""
+    digits = "%04x" if wrapper.wine else "%02x"
+    return "".join("".join(digits % u for u in units(wrapper, a)) + "|" for a in arguments).encode()
+
+
+def launcher_text(line):
+    """`line` in the launcher's ASCII: letters, digits and a few marks as they are, every
+    other UTF-16 code unit as \\uXXXX."""
+    return "".join(chr(u) if u < 128 and (chr(u).isalnum() or chr(u) in ":.-_") else "\\u%04x" % u
+                   for u in utf16_units(line))
+
+
+def run_utf16(wrapper, launcher, arguments):
+    """Runs the wrapper with `arguments` in the system's characters: on Windows through
+    `launcher`, in a UTF-16 command line quoted by the C runtime's rules. Returns
+    (stdout, stderr, status)."""
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, [a.encode() for a in arguments])
+        if wrapper.wine:
+            line = subprocess.list2cmdline([native_path(wrapper, wrapper.wrapper)] + arguments)
+            command = [command[0], launcher, launcher_text(line)]
+        p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir, env=env,
+                           timeout=60)
+        return p.stdout, p.stderr, p.returncode
+
+
+def run_utf16_case(wrapper, launcher, row, failures):
+    name, arguments = row
+    got = run_utf16(wrapper, launcher, ["u"] + arguments)
+    check(name, got, (wrapper.banner + hex_units(wrapper, ["u"] + arguments), b"", 0), failures)
+    return 1
+
+
+def run_utf16_bound(wrapper, launcher, failures):
+    """The bound of 2047 counts code units: a character outside the BMP takes two of
+    them on Windows, four bytes on POSIX."""
+    emoji = "\U0001F600"
+    each = len(units(wrapper, emoji))
+    room = 2047 - len(units(wrapper, "ftp.exe u " if wrapper.wine else "ftp u ")) - 1  # and its space
+    fits = emoji * (room // each) + "x" * (room % each)
+    check("characters outside the BMP up to the bound", run_utf16(wrapper, launcher, ["u", fits]),
+          (wrapper.banner + hex_units(wrapper, ["u", fits]), b"", 0), failures)
+    check("characters outside the BMP, one code unit past the bound",
+          run_utf16(wrapper, launcher, ["u", fits + "x"]),
+          (wrapper.banner + fatal(b"Command line too long"), b"", 1), failures)
+    return 2
+
+
 def run_case(wrapper, row, failures):
     name, actions, stdin, want_out, want_err, status = row[:6]
     got = wrapper.run(actions, stdin=stdin)
@@ -491,7 +570,11 @@ def main():
     parser.add_argument("-k", dest="only", default="", help="run only cases whose name holds this")
     parser.add_argument("-j", dest="jobs", type=int, default=8,
                         help="cases run side by side (most of them wait on timers)")
+    parser.add_argument("--launcher", help="the Windows program that starts the wrapper with an exact "
+                        "UTF-16 command line (default: utf16_launcher.exe beside the client)")
     options = parser.parse_args()
+    launcher = os.path.abspath(options.launcher or os.path.join(os.path.dirname(options.client),
+                                                                "utf16_launcher.exe"))
     wrapper = Wrapper(options.wrapper, options.client, options.wine)
 
     build = "wine" if options.wine else "native"
@@ -500,7 +583,11 @@ def main():
     for row in CASES:
         if options.only in row[0] and row[6:] in ((), (build,)):
             cases.append(lambda failures, row=row: run_case(wrapper, row, failures))
+    for row in UTF16_CASES:
+        if options.only in row[0]:
+            cases.append(lambda failures, row=row: run_utf16_case(wrapper, launcher, row, failures))
     if not options.only:
+        cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
         cases.append(lambda failures: run_special(wrapper, failures) or 5)
         cases.append(lambda failures: run_client_bound(wrapper, failures))
     count, failures = run_side_by_side(cases, options.jobs)

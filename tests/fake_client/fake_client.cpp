@@ -19,6 +19,9 @@
 //   W:MS     for MS milliseconds, write 4 KiB to the file busy.dat every 100 ms and
 //            print nothing: a transfer that shows only in the client's I/O counters
 //   c        close stdout and stderr, and go on           S  die of SIGSEGV (POSIX)
+//   u        write each argument's code units in hex, "|" after each, then exit: on
+//            Windows the UTF-16 units of the system's split of the command line, four
+//            digits each, which no code page has touched; on POSIX the bytes, two each
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
@@ -29,6 +32,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
 #else
 #include <dirent.h>
 #include <time.h>
@@ -221,6 +225,28 @@ void list_descriptors() {
 #endif
 }
 
+// Action u.
+void write_code_units(int argc, char** argv) {
+  char hex[8];
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int w = 1; words != nullptr && w < count; ++w) {
+    for (const wchar_t* c = words[w]; *c != L'\0'; ++c)
+      write_all(1, hex, static_cast<size_t>(snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(*c))));
+    write_all(1, "|", 1);
+  }
+#else
+  for (int a = 1; a < argc; ++a) {
+    for (const char* c = argv[a]; *c != '\0'; ++c)
+      write_all(1, hex, static_cast<size_t>(snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(*c))));
+    write_all(1, "|", 1);
+  }
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,6 +285,9 @@ int main(int argc, char** argv) {
         write_all(1, argv[b], strlen(argv[b]));
         write_all(1, "|", 1);
       }
+      return 0;
+    } else if (strcmp(action, "u") == 0) {
+      write_code_units(argc, argv);
       return 0;
     } else if (strncmp(action, "F:", 2) == 0 && action[2] != '\0' && action[3] == ':') {
       size_t total = static_cast<size_t>(strtoull(action + 4, nullptr, 10));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "os_text.h"
 #include "settings.h"
 
 #ifdef _WIN32
@@ -125,17 +126,18 @@ TEST_F(Settings, IgnoreListLimits) {
 TEST_F(Settings, ClientReplacesTheDefault) {
   ASSERT_EQ(take_client(nullptr), nullptr);
   EXPECT_STREQ(client_program(), default_client);
-  ASSERT_EQ(take_client(""), nullptr);
+  ASSERT_EQ(take_client(OS_TEXT("")), nullptr);
   EXPECT_STREQ(client_program(), default_client);
-  ASSERT_EQ(take_client("C:\\Windows\\System32\\ftp.exe"), nullptr);
-  EXPECT_STREQ(client_program(), "C:\\Windows\\System32\\ftp.exe");
-  EXPECT_STREQ(take_client("\"C:\\Program Files\\ftp.exe\""), "VESKAR_FTP holds a double quote");
+  ASSERT_EQ(take_client(OS_TEXT("C:\\Windows\\System32\\ftp.exe")), nullptr);
+  EXPECT_STREQ(client_program(), OS_TEXT("C:\\Windows\\System32\\ftp.exe"));
+  EXPECT_STREQ(take_client(OS_TEXT("\"C:\\Program Files\\ftp.exe\"")),
+               "VESKAR_FTP holds a double quote");
   EXPECT_STREQ(client_program(), default_client);
   // The name and its space must fit the command line by themselves.
-  std::string longest(command_line_size - 2, 'c');
+  os_string longest(command_line_size - 2, 'c');
   EXPECT_EQ(take_client(longest.c_str()), nullptr);
   EXPECT_EQ(client_program(), longest);
-  EXPECT_STREQ(take_client((longest + "c").c_str()), "Command line too long");
+  EXPECT_STREQ(take_client((longest + OS_TEXT("c")).c_str()), "Command line too long");
   EXPECT_STREQ(client_program(), default_client);
 }
 
@@ -146,7 +148,7 @@ TEST_F(Settings, ReadFromTheEnvironment) {
   ASSERT_EQ(read_settings(), nullptr);
   EXPECT_EQ(idle_timeout_seconds, 30u);
   EXPECT_TRUE(ignored("550 File exists."));
-  EXPECT_STREQ(client_program(), "my-ftp");
+  EXPECT_STREQ(client_program(), OS_TEXT("my-ftp"));
 
   // The first bad value is the one reported.
   set_variable("VESKAR_IDLE_TIMEOUT", "soon");
