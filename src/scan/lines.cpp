@@ -157,7 +157,7 @@ void hand_long_line(cut* c, bool ended_by_feed) {
   sign.read_end = c->held_read_end;
   sign.kind = sign_message;
   for (size_t e = 0; e < search_entry_count(); ++e) {
-    if ((line.found[e / 64] >> (e % 64) & 1) == 0) continue;
+    if ((line.found[e / 64] >> (e % 64) & 1) == 0 || search_entry_covered(e, line.found)) continue;
     search_entry entry = search_entry_at(e);
     sign.text = entry.text;
     sign.length = entry.length;

@@ -21,7 +21,7 @@ enum {
   found_words = max_patterns / 64,
 #if defined(__SSE2__)
   // The first texts too short for this step are found by an anchor in the block pass,
-  // the rest by the pair pass.
+  // the rest by the short pass.
   sample_step = 8,
   max_anchors = 2,
 #else
@@ -60,25 +60,33 @@ struct pattern_index {
   bool counts_in_reply[max_patterns];
   uint32_t last_gram[max_patterns];     // near misses tend to differ at the end
   uint8_t first_of_text[max_patterns];  // the first pattern with the same text
+  // The patterns whose text holds this one's, and whether any does.
+  uint64_t covered_by[max_patterns][found_words];
+  bool covered[max_patterns];
   uint32_t multiplier;                       // the filter hash's
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
   // Candidates sorted by their filter hash's top lookup_bits, with where each slot starts.
   uint16_t slot_start[(1 << lookup_bits) + 1];
   uint32_t candidate_gram[max_patterns * sample_step];
   uint8_t candidate_pattern[max_patterns * sample_step];
-  uint8_t candidate_offset[max_patterns * sample_step];
+  uint16_t candidate_offset[max_patterns * sample_step];
   size_t anchor_count;
   char anchor[max_anchors + 1][2];
   uint8_t anchor_pattern[max_anchors + 1];
   uint8_t anchor_offset[max_anchors + 1];
-  // The pair pass, for the short texts that have no anchor: for each remainder modulo
-  // 2, the rarest two bytes of the text at an offset of that remainder. A two-byte
-  // sample at every even position then meets one of them in every occurrence.
-  uint64_t pair_filter[(1 << 16) / 64];
-  size_t pair_count;
-  uint16_t pair[max_patterns * 2];
-  uint8_t pair_pattern[max_patterns * 2];
-  uint8_t pair_offset[max_patterns * 2];
+  // The short pass, for the short texts that have no anchor. It samples three bytes
+  // every short_step bytes, two less than the shortest such text, so that every
+  // occurrence of each covers a sample; each text gives the rarest three of its bytes
+  // at an offset of every remainder modulo the step. A sample's hash looks up a bit;
+  // candidates are sorted by it.
+  size_t short_text_count;
+  uint8_t short_texts[max_patterns];
+  size_t short_step;
+  uint64_t short_filter[(1 << 16) / 64];
+  size_t short_count;
+  uint16_t short_hash[max_patterns * (window_span - 2)];
+  uint8_t short_pattern[max_patterns * (window_span - 2)];
+  uint8_t short_offset[max_patterns * (window_span - 2)];
 };
 pattern_index search_index;
 
@@ -198,19 +206,20 @@ uint32_t quiet_multiplier(const uint32_t* grams, size_t count) {
   return best;
 }
 
-// The offset of the rarest pair of the text at an offset of remainder r modulo 2.
-size_t rarest_pair(const char* text, size_t length, size_t r) {
-  return rarest_gram(text, length, 2, r, 2);
+// The hash of the three bytes at `bytes`, read with the byte after them, which must be
+// there to read.
+uint16_t hash_three(const char* bytes) {
+  return static_cast<uint16_t>((load_gram(bytes) & 0xffffffu) * 2654435761u >> 16);
 }
 
-uint16_t load_pair(const char* bytes) {
-  uint16_t pair;
-  memcpy(&pair, bytes, sizeof pair);
-  return pair;
+// The same for three bytes with nothing after them to read.
+uint16_t hash_last_three(const char* bytes) {
+  char four[4] = {bytes[0], bytes[1], bytes[2], 0};
+  return hash_three(four);
 }
 
 // Places the pattern p, a text too short for the sampled filter: under an anchor while
-// there is one to spare, else in the pair pass.
+// there is one to spare, else in the short pass.
 void place_short(size_t p) {
   const char* text = search_index.text[p];
   size_t length = search_index.length[p];
@@ -222,14 +231,36 @@ void place_short(size_t p) {
     search_index.anchor_offset[a] = static_cast<uint8_t>(offset);
     return;
   }
-  for (size_t r = 0; r < 2; ++r) {
-    size_t o = rarest_pair(text, length, r);
-    size_t c = search_index.pair_count++;
-    search_index.pair[c] = load_pair(text + o);
-    search_index.pair_pattern[c] = static_cast<uint8_t>(p);
-    search_index.pair_offset[c] = static_cast<uint8_t>(o);
-    search_index.pair_filter[search_index.pair[c] / 64] |= uint64_t{1} << (search_index.pair[c] % 64);
+  search_index.short_texts[search_index.short_text_count++] = static_cast<uint8_t>(p);
+}
+
+// Registers the short pass's candidates, once every short text is known.
+void build_short_pass() {
+  size_t step = window_span;
+  for (size_t k = 0; k < search_index.short_text_count; ++k)
+    if (search_index.length[search_index.short_texts[k]] - 2 < step)
+      step = search_index.length[search_index.short_texts[k]] - 2;
+  search_index.short_step = step;
+  size_t count = 0;
+  for (size_t k = 0; k < search_index.short_text_count; ++k) {
+    size_t p = search_index.short_texts[k];
+    for (size_t r = 0; r < step; ++r) {
+      size_t o = rarest_gram(search_index.text[p], search_index.length[p], 3, r, step);
+      uint16_t hash = hash_last_three(search_index.text[p] + o);
+      // Insertion by hash, so that a hit looks its candidates up in order.
+      size_t at = count++;
+      for (; at > 0 && search_index.short_hash[at - 1] > hash; --at) {
+        search_index.short_hash[at] = search_index.short_hash[at - 1];
+        search_index.short_pattern[at] = search_index.short_pattern[at - 1];
+        search_index.short_offset[at] = search_index.short_offset[at - 1];
+      }
+      search_index.short_hash[at] = hash;
+      search_index.short_pattern[at] = static_cast<uint8_t>(p);
+      search_index.short_offset[at] = static_cast<uint8_t>(o);
+      search_index.short_filter[hash / 64] |= uint64_t{1} << (hash % 64);
+    }
   }
+  search_index.short_count = count;
 }
 
 // Takes the entries in order; false when one does not fit the index.
@@ -248,8 +279,13 @@ bool take_entries(const search_entry* extra, size_t extra_count) {
     if (!take(error_signatures[e], strlen(error_signatures[e]), true)) return false;
   for (size_t e = 0; e < client_signature_count; ++e)
     if (!take(client_signatures[e], strlen(client_signatures[e]), false)) return false;
-  for (size_t e = 0; e < extra_count; ++e)
-    if (!take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
+  for (size_t e = 0; e < extra_count; ++e) {
+    bool known = false;
+    for (size_t p = 0; p < count && !known; ++p)
+      known = search_index.length[p] == extra[e].length &&
+              memcmp(search_index.text[p], extra[e].text, extra[e].length) == 0;
+    if (!known && !take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
+  }
   search_index.pattern_count = count;
   return true;
 }
@@ -290,11 +326,21 @@ bool build_search_index(const search_entry* extra, size_t extra_count) {
       size_t o = rarest_gram(text, length, gram_size, r, sample_step);
       search_index.candidate_gram[candidates] = load_gram(text + o);
       search_index.candidate_pattern[candidates] = static_cast<uint8_t>(p);
-      search_index.candidate_offset[candidates] = static_cast<uint8_t>(o);
+      search_index.candidate_offset[candidates] = static_cast<uint16_t>(o);
       ++candidates;
     }
   }
 
+  for (size_t p = 0; p < count; ++p)
+    for (size_t q = 0; q < count; ++q)
+      if (search_index.length[q] > search_index.length[p] &&
+          text_holds(search_index.text[q], search_index.length[q], search_index.text[p],
+                     search_index.length[p])) {
+        search_index.covered_by[p][q / 64] |= uint64_t{1} << (q % 64);
+        search_index.covered[p] = true;
+      }
+
+  build_short_pass();
   search_index.multiplier = quiet_multiplier(search_index.candidate_gram, candidates);
   for (size_t c = 0; c < candidates; ++c) {
     uint32_t hash = gram_hash(search_index.candidate_gram[c]);
@@ -311,7 +357,8 @@ bool build_search_index(const search_entry* extra, size_t extra_count) {
   }
   search_index.slot_start[1 << lookup_bits] = next;
   static uint32_t gram[max_patterns * sample_step];
-  static uint8_t pattern[max_patterns * sample_step], offset[max_patterns * sample_step];
+  static uint8_t pattern[max_patterns * sample_step];
+  static uint16_t offset[max_patterns * sample_step];
   memcpy(gram, search_index.candidate_gram, sizeof gram);
   memcpy(pattern, search_index.candidate_pattern, sizeof pattern);
   memcpy(offset, search_index.candidate_offset, sizeof offset);
@@ -335,6 +382,13 @@ size_t search_entry_count() {
 
 search_entry search_entry_at(size_t entry) {
   return {search_index.text[entry], search_index.length[entry], search_index.counts_in_reply[entry]};
+}
+
+bool search_entry_covered(size_t entry, const uint64_t* found) {
+  if (!search_index.covered[entry]) return false;
+  for (size_t w = 0; w < found_words; ++w)
+    if ((search_index.covered_by[entry][w] & found[w]) != 0) return true;
+  return false;
 }
 
 size_t longest_search_entry() {
@@ -401,18 +455,47 @@ void find_patterns(const char* text, size_t from, size_t length, entry_set* foun
   for (; q + gram_size <= length; q += sample_step) probe_and_verify(text, length, q, found);
 }
 
-// Marks in `found` every short pattern of the pair pass that occurs in text[0, length).
-void find_pairs(const char* text, size_t length, entry_set* found) {
-  for (size_t q = 0; q + 2 <= length; q += 2) {
-    uint16_t pair = load_pair(text + q);
-    if ((search_index.pair_filter[pair / 64] >> (pair % 64) & 1) == 0) continue;
-    for (size_t c = 0; c < search_index.pair_count; ++c) {
-      if (search_index.pair[c] != pair) continue;
-      size_t p = search_index.pair_pattern[c], offset = search_index.pair_offset[c];
-      size_t size = search_index.length[p];
-      if (offset > q || q - offset + size > length || is_found(found, p)) continue;
-      if (memcmp(text + q - offset, search_index.text[p], size) == 0) mark_found(found, p);
+// Checks the short patterns whose three bytes' hash was sampled at text[q].
+__attribute__((noinline)) void verify_short(const char* text, size_t length, size_t q,
+                                            uint16_t hash, entry_set* found) {
+  size_t c = 0, end = search_index.short_count;
+  while (c < end) {  // the first candidate with this hash
+    size_t middle = c + (end - c) / 2;
+    if (search_index.short_hash[middle] < hash)
+      c = middle + 1;
+    else
+      end = middle;
+  }
+  for (; c < search_index.short_count && search_index.short_hash[c] == hash; ++c) {
+    size_t p = search_index.short_pattern[c], offset = search_index.short_offset[c];
+    size_t size = search_index.length[p];
+    if (offset > q || q - offset + size > length || is_found(found, p)) continue;
+    if (memcmp(text + q - offset, search_index.text[p], size) == 0) mark_found(found, p);
+  }
+}
+
+bool short_sampled(uint16_t hash) {
+  return (search_index.short_filter[hash / 64] >> (hash % 64) & 1) != 0;
+}
+
+// Marks in `found` every short pattern of the short pass that occurs in text[0, length).
+void find_short(const char* text, size_t length, entry_set* found) {
+  size_t step = search_index.short_step;
+  size_t q = 0;
+  // Four samples a round with one branch: nearly every round hits nothing. Each reads
+  // four bytes and hashes the first three; the last samples read only their three.
+  for (; q + 3 * step + 4 <= length; q += 4 * step) {
+    uint16_t a = hash_three(text + q), b = hash_three(text + q + step);
+    uint16_t c = hash_three(text + q + 2 * step), d = hash_three(text + q + 3 * step);
+    if (!(short_sampled(a) | short_sampled(b) | short_sampled(c) | short_sampled(d))) continue;
+    for (size_t k = 0; k < 4; ++k) {
+      uint16_t hash = hash_three(text + q + k * step);
+      if (short_sampled(hash)) verify_short(text, length, q + k * step, hash, found);
     }
+  }
+  for (; q + 3 <= length; q += step) {
+    uint16_t hash = hash_last_three(text + q);
+    if (short_sampled(hash)) verify_short(text, length, q, hash, found);
   }
 }
 
@@ -667,7 +750,7 @@ void search_piece(const char* text, size_t length, char before, sign_finds* find
   const void* zero = memchr(text + done, '\0', length - done);
   finds->searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
   find_patterns(text, done, finds->searched, &finds->found);
-  if (search_index.pair_count > 0) find_pairs(text, finds->searched, &finds->found);
+  if (search_index.short_count > 0) find_short(text, finds->searched, &finds->found);
   for (size_t i = block_pass(text, done, length, finds->searched, replies, &finds->found);
        i < length; ++i)
     check_mark(text, length, finds->searched, i, replies, &finds->found);
@@ -681,6 +764,16 @@ bool counts_in_line(const char* text, const sign_finds* finds, size_t p) {
   size_t reply = finds->replies.start[0];
   size_t end = reply < finds->searched ? reply : finds->searched;
   return text_holds(text, end, search_index.text[p], search_index.length[p]);
+}
+
+// Whether a pattern whose text holds pattern p's counts in the line too.
+bool held_by_another(const char* text, const sign_finds* finds, size_t p) {
+  for (size_t q = 0; q < search_index.pattern_count; ++q)
+    if ((search_index.covered_by[p][q / 64] >> (q % 64) & 1) != 0 &&
+        is_found(&finds->found, search_index.first_of_text[q]) &&
+        counts_in_line(text, finds, search_index.first_of_text[q]))
+      return true;
+  return false;
 }
 
 // The line around text[at] within text[0, length), without its line feed.
@@ -725,6 +818,7 @@ void hand_signs(const char* text, size_t length, const sign_finds* finds, sign_s
     for (size_t p = 0; p < search_index.pattern_count; ++p) {
       if (!is_found(&finds->found, search_index.first_of_text[p])) continue;
       if (!counts_in_line(text, finds, search_index.first_of_text[p])) continue;
+      if (search_index.covered[p] && held_by_another(text, finds, p)) continue;
       sign.text = search_index.text[p];
       sign.length = search_index.length[p];
       sign.entry = p;

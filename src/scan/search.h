@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "signatures.h"
 
@@ -12,7 +13,8 @@ enum {
   max_entries = 256,
   // The shortest entry the index places: one gram of its filter.
   min_entry_length = 4,
-  max_entry_length = 255,
+  // The longest: a text of 255 characters, written in UTF-8.
+  max_entry_length = 3 * 255,
 };
 
 // A message the search looks for beyond the built-in tables.
@@ -26,10 +28,13 @@ struct search_entry {
 };
 
 // Builds the index from error_signatures, client_signatures and then `extra`, in that
-// order, replacing the one before. The texts must outlive the index. Returns false
+// order, replacing the one before. The texts must outlive the index. An extra entry
+// whose text an earlier entry has already is left out: it is searched. Returns false
 // when an entry is too short or too long, or they are more than max_entries in all: the
 // index then holds nothing, and every search fails loudly rather than miss an entry.
 // The first search builds it from the tables alone if nobody has.
+// A line gives each sign once: an entry found in a line together with one whose text
+// holds its own is not handed on.
 bool build_search_index(const search_entry* extra, size_t count);
 
 // The number of entries in the index, and the text and kind of entry `entry`.
@@ -38,6 +43,10 @@ search_entry search_entry_at(size_t entry);
 
 // The longest entry of the index, in bytes.
 size_t longest_search_entry();
+
+// Whether an entry whose text holds entry `entry`'s is among `found` (a bit an entry,
+// max_entries / 64 words): then `entry` is no sign of its own in that line.
+bool search_entry_covered(size_t entry, const uint64_t* found);
 
 enum sign_kind {
   sign_message,  // one of the known failure messages

@@ -94,11 +94,34 @@ TEST_F(SearchIndex, PlacesEveryEntryOfTheShortestLengthOrRefusesIt) {
   EXPECT_EQ(scan_lines_of("550 Fehler 7 abcd\n"), report("abcd") + report("550 Fehler 7 abcd"));
   const search_entry too_short[] = {{"abc", 3, true}};
   EXPECT_FALSE(build_search_index(too_short, 1));
-  std::vector<search_entry> too_many(max_entries - signature_count - client_signature_count + 1,
-                                     search_entry{"abcd", 4, true});
+  std::vector<std::string> texts;
+  for (size_t n = 0; n <= max_entries - signature_count - client_signature_count; ++n)
+    texts.push_back("text " + std::to_string(n));
+  std::vector<search_entry> too_many;
+  for (const std::string& t : texts) too_many.push_back({t.data(), t.size(), true});
   EXPECT_FALSE(build_search_index(too_many.data(), too_many.size()));
   too_many.pop_back();
   EXPECT_TRUE(build_search_index(too_many.data(), too_many.size()));
+}
+
+// A line gives each sign once: a text inside another found with it is no sign of its
+// own, in a short line and in a long one; a table entry given again is searched once.
+TEST_F(SearchIndex, ATextInsideAnotherFoundWithItIsNoSignOfItsOwn) {
+  const search_entry extra[] = {{"Verbindung", 10, true}, {"Verbindung abgelehnt", 20, false},
+                                {"Not connected.", 14, true}};
+  ASSERT_TRUE(build_search_index(extra, 3));
+  EXPECT_EQ(scan_lines_of("ftp: Verbindung abgelehnt\n"), report("Verbindung abgelehnt"));
+  EXPECT_EQ(scan_lines_of("Verbindung weg, Verbindung abgelehnt\n"), report("Verbindung abgelehnt"));
+  EXPECT_EQ(scan_lines_of("Verbindung weg\n"), report("Verbindung"));
+  // Inside a reply the longer text does not count, so the shorter one does.
+  EXPECT_EQ(scan_lines_of("550 Verbindung abgelehnt\n"), report("Verbindung") + report("550 Verbindung abgelehnt"));
+  EXPECT_EQ(scan_lines_of("Not connected.\n"), report("Not connected."));
+  static line_cutter cutter;
+  begin_capture();
+  start_lines(&cutter);
+  const std::string line = std::string(5000, 'x') + "Verbindung abgelehnt\n";
+  scan_lines(&cutter, line.data(), line.size(), report_found, nullptr);
+  EXPECT_EQ(end_capture(), report("Verbindung abgelehnt"));
 }
 
 TEST(SignaturePass, EveryEntryIsFoundInsideALongerLine) {
