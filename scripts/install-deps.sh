@@ -8,27 +8,34 @@
 #
 # Both Windows paths are installed on every machine: wine64 runs the 64-bit program
 # anywhere, wine32 the 32-bit one where the kernel runs 32-bit programs. Installing
-# wine32 does not need such a kernel.
+# wine32 does not need such a kernel. The tests also run the real clients in German
+# and French, whose locales a fresh machine does not have: they are generated here.
 set -eu
 
 demo="cmake make g++ python3 python3-pyftpdlib inetutils-ftp"
 case ${1:-all} in
   demo) packages=$demo ;;
   all) packages="$demo clang libclang-rt-14-dev llvm libgtest-dev libbenchmark-dev valgrind
-tnftp hyperfine util-linux mount gzip lintian
+tnftp hyperfine util-linux mount gzip lintian locales
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386" ;;
   *) echo "usage: $0 [demo]" >&2; exit 2 ;;
 esac
 
+locales=""
+[ "${1:-all}" = demo ] || locales="de_DE fr_FR"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
 done
-[ -z "$missing" ] && exit 0
+missing_locales=""
+for l in $locales; do
+  locale -a 2>/dev/null | grep -qx "$l.utf8" || missing_locales="$missing_locales $l"
+done
+[ -z "$missing$missing_locales" ] && exit 0
 
-echo "installing:$missing"
+echo "installing:$missing${missing_locales:+ and the locales$missing_locales (UTF-8)}"
 if [ "$(id -u)" != 0 ]; then
-  echo "install-deps: run as root, or install these packages:$missing" >&2
+  echo "install-deps: run as root, or install these packages:$missing, locales:$missing_locales" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
@@ -40,5 +47,10 @@ case "$missing" in
       *) dpkg --add-architecture i386 ;;
     esac ;;
 esac
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+if [ -n "$missing" ]; then
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+for l in $missing_locales; do
+  localedef -i "$l" -f UTF-8 "$l.UTF-8"
+done

@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 #include "relay.h"
 #include "report.h"
-#include "scan/search.h"
+#include "search_texts.h"
 #include "settings.h"
 
 namespace {
@@ -41,7 +41,7 @@ int os_main(int argc, os_char** argv) {
   // Nothing starts with a setting that is not understood.
   if (const char* problem = read_settings()) report_fatal(problem);
   // Nor with a search that could not place every entry it was given.
-  if (!build_search_index(nullptr, 0)) report_fatal("Failure messages do not fit the search");
+  if (const char* problem = prepare_search()) report_fatal(problem);
   // Nor with a command line that was cut short.
   if (!build_command_line(command_line, client_program(), argc, argv))
     report_fatal("Command line too long");

@@ -4,17 +4,44 @@
 
 #include "command_line.h"
 #include "platform/platform.h"
-#include "text.h"
+#include "text_list.h"
 
 unsigned idle_timeout_seconds = 0;
 
 namespace {
 
-// VESKAR_IGNORE's texts: each a start and length in ignore_value.
-char ignore_value[max_ignore_length + 1];
-size_t ignore_start[max_ignore_texts];
-size_t ignore_length[max_ignore_texts];
-size_t ignore_count = 0;
+text_list ignored_texts;  // VESKAR_IGNORE
+text_list site_texts;     // VESKAR_SIGNS
+
+// A list setting: its variable, where it is kept, its shortest text and its messages.
+struct list_setting {
+  const char* name;
+  text_list* list;
+  size_t shortest;
+  list_messages messages;
+};
+const list_setting ignore_setting = {
+    "VESKAR_IGNORE", &ignored_texts, 1,
+    {"VESKAR_IGNORE is longer than 4095 characters", "VESKAR_IGNORE holds more than 32 texts",
+     "VESKAR_IGNORE holds a text longer than 255 characters", nullptr,
+     "VESKAR_IGNORE holds a text the client cannot write"}};
+const list_setting sign_setting = {
+    "VESKAR_SIGNS", &site_texts, min_sign_length,
+    {"VESKAR_SIGNS is longer than 4095 characters", "VESKAR_SIGNS holds more than 32 texts",
+     "VESKAR_SIGNS holds a text longer than 255 characters",
+     "VESKAR_SIGNS holds a text shorter than 4 characters",
+     "VESKAR_SIGNS holds a text the client cannot write"}};
+
+const char* take_list(const list_setting* setting, const os_char* value, size_t length) {
+  return take_text_list(setting->list, value, length, setting->shortest, &setting->messages);
+}
+
+// Reads a list as the system holds it: on Windows each text is then written in the
+// client's encodings, with no best fit. One character more than a good value takes.
+const char* read_list(const list_setting* setting) {
+  static os_char value[max_list_length + 2];
+  return take_list(setting, value, read_os_environment(setting->name, value, max_list_length + 2));
+}
 
 // VESKAR_FTP's value; empty when unset.
 os_char client_value[command_line_size];
@@ -24,7 +51,6 @@ os_char client_read_area[command_line_size];
 
 const char out_of_range[] = "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none";
 const char not_a_number[] = "VESKAR_IDLE_TIMEOUT is not a whole number of seconds";
-const char ignore_too_long[] = "VESKAR_IGNORE is longer than 4095 characters";
 const char client_too_long[] = "Command line too long";
 
 }  // namespace
@@ -46,31 +72,12 @@ const char* take_idle_timeout(const char* value) {
   return nullptr;
 }
 
-const char* take_ignore_list(const char* value) {
-  ignore_count = 0;
-  if (value == nullptr) return nullptr;
-  size_t length = strlen(value);
-  if (length > max_ignore_length) return ignore_too_long;
-  memcpy(ignore_value, value, length + 1);
-  size_t start = 0;
-  for (size_t i = 0; i <= length; ++i) {
-    if (ignore_value[i] != ';' && ignore_value[i] != '\0') continue;
-    size_t text_length = i - start;
-    if (text_length > 0) {
-      if (text_length > max_ignore_text_length) {
-        ignore_count = 0;
-        return "VESKAR_IGNORE holds a text longer than 255 characters";
-      }
-      if (ignore_count == max_ignore_texts) {
-        ignore_count = 0;
-        return "VESKAR_IGNORE holds more than 32 texts";
-      }
-      ignore_start[ignore_count] = start;
-      ignore_length[ignore_count++] = text_length;
-    }
-    start = i + 1;
-  }
-  return nullptr;
+const char* take_ignore_list(const os_char* value) {
+  return take_list(&ignore_setting, value, value != nullptr ? text_length(value) : 0);
+}
+
+const char* take_sign_list(const os_char* value) {
+  return take_list(&sign_setting, value, value != nullptr ? text_length(value) : 0);
 }
 
 const char* take_client(const os_char* value) {
@@ -87,14 +94,9 @@ const char* take_client(const os_char* value) {
 }
 
 const char* read_settings() {
-  // A value too long to read whole is too long for its variable. The timeout's can only
-  // be one with characters that are no digits, which the system's limit lets grow.
-  const char* value = read_environment("VESKAR_IDLE_TIMEOUT");
-  if (const char* problem = value != nullptr ? take_idle_timeout(value) : not_a_number)
-    return problem;
-  value = read_environment("VESKAR_IGNORE");
-  if (const char* problem = value != nullptr ? take_ignore_list(value) : ignore_too_long)
-    return problem;
+  if (const char* problem = take_idle_timeout(read_environment("VESKAR_IDLE_TIMEOUT"))) return problem;
+  if (const char* problem = read_list(&ignore_setting)) return problem;
+  if (const char* problem = read_list(&sign_setting)) return problem;
   // As the system holds it: on Windows no code page stands between the path and the
   // client.
   if (read_os_environment("VESKAR_FTP", client_read_area, command_line_size) >= command_line_size)
@@ -104,15 +106,13 @@ const char* read_settings() {
 
 const os_char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
 
-bool sign_ignored(const char* line, size_t length) {
-  for (size_t t = 0; t < ignore_count; ++t)
-    if (text_holds(line, length, ignore_value + ignore_start[t], ignore_length[t])) return true;
-  return false;
-}
+bool sign_ignored(const char* line, size_t length) { return list_holds(&ignored_texts, line, length); }
 
-size_t longest_ignored_text() {
-  size_t longest = 0;
-  for (size_t t = 0; t < ignore_count; ++t)
-    if (ignore_length[t] > longest) longest = ignore_length[t];
-  return longest;
+size_t longest_ignored_text() { return longest_form(&ignored_texts); }
+
+size_t site_sign_count() { return site_texts.count; }
+
+const char* site_sign(size_t sign, size_t* length) {
+  *length = site_texts.length[sign];
+  return site_texts.bytes + site_texts.start[sign];
 }

@@ -7,26 +7,27 @@
 #include "platform/platform.h"
 
 enum {
-  max_idle_timeout = 604800,   // a week, in seconds
-  max_ignore_texts = 32,       // VESKAR_IGNORE: texts in the list
-  max_ignore_text_length = 255,
-  max_ignore_length = 4095,    // the whole value
+  max_idle_timeout = 604800,  // a week, in seconds
+  min_sign_length = 4,        // VESKAR_SIGNS: the shortest text the search places
 };
 
 // VESKAR_IDLE_TIMEOUT: seconds the client may go without activity before it is
 // stopped; 0 when it never is.
 extern unsigned idle_timeout_seconds;
 
-// Reads VESKAR_IDLE_TIMEOUT, VESKAR_IGNORE and VESKAR_FTP and keeps them. Returns
-// nullptr when all are good, or the message for report_fatal about the first that is
-// not.
+// Reads VESKAR_IDLE_TIMEOUT, VESKAR_IGNORE, VESKAR_SIGNS and VESKAR_FTP and keeps them.
+// Returns nullptr when all are good, or the message for report_fatal about the first
+// that is not.
 const char* read_settings();
 
 // The checks read_settings makes, each on one value (nullptr or "": unset), which it
 // keeps when good. Each returns nullptr, or what is wrong. For read_settings and tests.
-const char* take_idle_timeout(const char* value);  // a whole number, 0 to max_idle_timeout
-const char* take_ignore_list(const char* value);   // texts separated by ';', empty ones skipped
-const char* take_client(const os_char* value);     // a program name or path
+// The lists hold texts separated by ';', empty ones skipped, each kept in every
+// encoding the client may write it in (text_list.h).
+const char* take_idle_timeout(const char* value);     // a whole number, 0 to max_idle_timeout
+const char* take_ignore_list(const os_char* value);  // texts of any length
+const char* take_sign_list(const os_char* value);    // texts of min_sign_length or more
+const char* take_client(const os_char* value);       // a program name or path
 
 // The client's program name: VESKAR_FTP's value, or default_client.
 const os_char* client_program();
@@ -36,3 +37,7 @@ bool sign_ignored(const char* line, size_t length);
 
 // The length of VESKAR_IGNORE's longest text; 0 when it holds none.
 size_t longest_ignored_text();
+
+// VESKAR_SIGNS's texts, in the order given, each in every form: how many, and each.
+size_t site_sign_count();
+const char* site_sign(size_t sign, size_t* length);

@@ -135,12 +135,16 @@ void stop_client() {
 }
 
 const char* read_environment(const char* name) {
-  // A value holds at most 32767 characters: room for any, unless its characters past
-  // ASCII take more bytes than that in the code page.
-  static char value[32768];
-  value[0] = '\0';
-  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-  return length < sizeof value ? value : nullptr;
+  // Read as UTF-16 and written in UTF-8, never through the ANSI code page, whose best
+  // fit would make a fullwidth digit a digit. A value holds at most 32767 units.
+  static wchar_t wide[32768];
+  static char value[3 * 32767 + 1];
+  size_t length = read_os_environment(name, wide, sizeof wide / sizeof wide[0]);
+  int written = length == 0 ? 0
+                            : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), value,
+                                                  static_cast<int>(sizeof value - 1), nullptr, nullptr);
+  value[written > 0 ? written : 0] = '\0';
+  return value;
 }
 
 bool client_counters(uint64_t moved[2]) {

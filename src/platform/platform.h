@@ -75,8 +75,9 @@ enum { stop_grace_seconds = 3 };
 // stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
 
-// The value of the environment variable `name`, terminated: "" when unset; nullptr when
-// it is too long to read whole. Valid until the next call.
+// The value of the environment variable `name`, whole and terminated: the bytes on
+// POSIX; on Windows read as UTF-16 and written in UTF-8, never through a code page.
+// "" when unset. Valid until the next call.
 const char* read_environment(const char* name);
 
 // read_environment for the value as the system holds it, in os_char units, unconverted:

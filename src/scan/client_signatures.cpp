@@ -32,3 +32,17 @@ const char* const client_signatures[] = {
     "Host is down",
 };
 const size_t client_signature_count = sizeof client_signatures / sizeof client_signatures[0];
+
+const library_message client_signature_sources[] = {
+    library_no_entry,        library_access,        library_refused,      library_net_unreachable,
+    library_name_unknown,    library_name_lookup,   library_none,         library_none,
+    library_no_space,        library_is_directory,  library_not_directory, library_name_too_long,
+    library_io,              library_read_only,     library_quota,        library_too_large,
+    library_timed_out,       library_reset,         library_broken_pipe,  library_host_unreachable,
+    library_host_down,
+};
+static_assert(sizeof client_signature_sources / sizeof client_signature_sources[0] ==
+                  sizeof client_signatures / sizeof client_signatures[0],
+              "a source for every entry");
+static_assert(sizeof client_signatures / sizeof client_signatures[0] <= max_client_signatures,
+              "room for every entry's words in the client's language");

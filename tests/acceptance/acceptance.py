@@ -102,6 +102,15 @@ SCENARIOS = [
      MESSAGE, ["Not a directory"], ONLY),
     ("download to a name too long", "real", VERBOSE, LOGIN + f"get file.txt {'n' * 300}\nquit\n",
      MESSAGE, ["File name too long"], ONLY),
+    # The same local failures in the language the client runs in: its C library's words.
+    ("download onto a full device [in de_DE.UTF-8]", "real", VERBOSE, LOGIN + "get file.txt /dev/full\nquit\n",
+     MESSAGE, ["Auf dem Ger\u00e4t ist kein Speicherplatz mehr verf\u00fcgbar"]),
+    ("download onto a directory [in de_DE.UTF-8]", "real", VERBOSE, LOGIN + "get file.txt .\nquit\n", MESSAGE,
+     ["Ist ein Verzeichnis"]),
+    ("download onto a full device [in fr_FR.UTF-8]", "real", VERBOSE, LOGIN + "get file.txt /dev/full\nquit\n",
+     MESSAGE, ["Aucun espace disponible sur le p\u00e9riph\u00e9rique"]),
+    ("download onto a directory [in fr_FR.UTF-8]", "real", VERBOSE, LOGIN + "get file.txt .\nquit\n", MESSAGE,
+     ["est un dossier"]),
     ("transfers of 0, 631 and 1000 bytes", "real", VERBOSE, LOGIN + "binary\n"
      + "".join(f"put {n}.bin up-{n}.bin\nget up-{n}.bin back-{n}.bin\n" for n in SIZES) + "quit\n",
      OK, [], [(f"back-{n}.bin", f"{n}.bin") for n in SIZES]),
@@ -200,6 +209,9 @@ def setting_prefix(setting, scratch):
         prefix = ["unshare", "-n", "-m", "--", "sh", "-c",
                   bind("/etc/nsswitch.conf", "hosts: dns\n")
                   + bind("/etc/resolv.conf", "nameserver 127.0.0.1\n") + 'exec "$@"', "sh"]
+    elif setting.startswith("in "):
+        # The client's language, for both runs: the wrapper's is the client's.
+        prefix = ["env", "LC_ALL=" + setting[3:]]
     elif setting == "as nobody" and os.geteuid() == 0:
         prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
     else:

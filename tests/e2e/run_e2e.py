@@ -359,6 +359,40 @@ IGNORE_CASES = [
      ["x:1"], report(b"ftp ended with exit status 1"), b"", 5),
     ("the ignore list over the whole of a long line", {"VESKAR_IGNORE": "IGNORE ME"},
      [err(b"IGNORE ME"), "y:e:5000", err(b" Not connected.\n")], b"", b"IGNORE ME" + b"y" * 5000 + b" Not connected.\n", 0),
+    # The site's own signs (VESKAR_SIGNS): a line holding one is a message, reported in
+    # its own words after the tables' and in the order given; the ignore list still has
+    # the last word. Natively the texts are bytes, on Windows written in each encoding
+    # the client may use: the OEM code page (437 here), the ANSI one (1252) and UTF-8.
+    ("a site's own sign", {"VESKAR_SIGNS": "Verbindung abgelehnt;fehlgeschlagen"},
+     [err(b"Anmeldung fehlgeschlagen: Verbindung abgelehnt. Not connected.\n")], report(b"Not connected.")
+     + report(b"Verbindung abgelehnt") + report(b"fehlgeschlagen"),
+     b"Anmeldung fehlgeschlagen: Verbindung abgelehnt. Not connected.\n", 2),
+    ("the ignore list over a site's own sign", {"VESKAR_SIGNS": "abgelehnt", "VESKAR_IGNORE": "Verbindung"},
+     [err(b"Verbindung abgelehnt\n")], b"", b"Verbindung abgelehnt\n", 0),
+    ("a site's sign outside ASCII, as bytes", {"VESKAR_SIGNS": "\u00dcbertragung", "LC_ALL": "C.UTF-8"},
+     [err(b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n")], report(b"\xc3\x9cbertragung"),
+     b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n", 2, {"builds": ("native",)}),
+    ("a site's sign outside ASCII, in every encoding", {"VESKAR_SIGNS": "\u00dcbertragung", "LC_ALL": "C.UTF-8"},
+     [err(b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n")],
+     report(b"\x9abertragung") + report(b"\xdcbertragung") + report(b"\xc3\x9cbertragung"),
+     b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n", 2, {"builds": ("wine",)}),
+    ("the ignore list outside ASCII, in every encoding", {"VESKAR_IGNORE": "\u00dcbertragung", "LC_ALL": "C.UTF-8"},
+     [err(b"\n550 \x9abertragung\n550 \xdcbertragung\n550 \xc3\x9cbertragung\n")], b"",
+     b"\n550 \x9abertragung\n550 \xdcbertragung\n550 \xc3\x9cbertragung\n", 0, {"builds": ("wine",)}),
+    # The C library's words in the client's language count as the English ones do; the
+    # C locale, or one not installed, adds none.
+    ("the client's language: its C library's words", {"LC_ALL": "de_DE.UTF-8"},
+     [err(b"local: x: Auf dem Ger\xc3\xa4t ist kein Speicherplatz mehr verf\xc3\xbcgbar\n")],
+     report(b"Auf dem Ger\xc3\xa4t ist kein Speicherplatz mehr verf\xc3\xbcgbar"),
+     b"local: x: Auf dem Ger\xc3\xa4t ist kein Speicherplatz mehr verf\xc3\xbcgbar\n", 2, {"builds": ("native",)}),
+    ("the C locale adds no words", {"LC_ALL": "C"}, [err(b"Ist ein Verzeichnis\n")], b"",
+     b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
+    ("a locale not installed adds no words", {"LC_ALL": "xx_YY.UTF-8", "LANG": "de_DE.UTF-8"},
+     [err(b"Ist ein Verzeichnis\n")], b"", b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
+    ("a site's sign too short", {"VESKAR_SIGNS": "ok;abc"}, ["m:started"],
+     fatal(b"VESKAR_SIGNS holds a text shorter than 4 characters"), b"", 1, {"ran": False}),
+    ("a fullwidth digit is no digit", {"VESKAR_IDLE_TIMEOUT": "\uff12", "LC_ALL": "C.UTF-8"}, ["m:started"],
+     fatal(b"VESKAR_IDLE_TIMEOUT is not a whole number of seconds"), b"", 1, {"ran": False}),
     ("the stall is no line: never ignored", {"VESKAR_IGNORE": "No activity", "VESKAR_IDLE_TIMEOUT": "1"},
      ["s:60000"], report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
 ]

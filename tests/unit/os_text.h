@@ -14,3 +14,6 @@ typedef std::basic_string<os_char> os_string;
 #else
 #define OS_TEXT(literal) literal
 #endif
+
+// ASCII text in os_char, character for character.
+inline os_string ascii(const std::string& text) { return os_string(text.begin(), text.end()); }

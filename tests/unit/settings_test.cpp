@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "os_text.h"
 #include "settings.h"
+#include "text_list.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -30,7 +31,7 @@ void set_variable(const char* name, const char* value) {
 // Leaves every setting as unset, in the environment and in the module.
 struct Settings : ::testing::Test {
   void TearDown() override {
-    for (const char* name : {"VESKAR_IDLE_TIMEOUT", "VESKAR_IGNORE", "VESKAR_FTP"})
+    for (const char* name : {"VESKAR_IDLE_TIMEOUT", "VESKAR_IGNORE", "VESKAR_SIGNS", "VESKAR_FTP"})
       set_variable(name, nullptr);
     EXPECT_EQ(read_settings(), nullptr);
   }
@@ -74,7 +75,7 @@ TEST_F(Settings, IdleTimeoutBadValuesLeaveItOff) {
 }
 
 TEST_F(Settings, IgnoreListMatchesAnyTextAnywhereInTheLine) {
-  ASSERT_EQ(take_ignore_list("550 File exists;;Not connected.;"), nullptr);
+  ASSERT_EQ(take_ignore_list(ascii("550 File exists;;Not connected.;").c_str()), nullptr);
   EXPECT_TRUE(ignored("550 File exists."));
   EXPECT_TRUE(ignored("ftp> Not connected."));
   EXPECT_TRUE(ignored("Not connected."));
@@ -92,7 +93,7 @@ TEST_F(Settings, IgnoreListMatchesAnyTextAnywhereInTheLine) {
 
 TEST_F(Settings, IgnoreListEmptyOrUnsetIgnoresNothing) {
   for (const char* value : {"", ";", ";;;;", static_cast<const char*>(nullptr)}) {
-    ASSERT_EQ(take_ignore_list(value), nullptr);
+    ASSERT_EQ(take_ignore_list(value ? ascii(value).c_str() : nullptr), nullptr);
     EXPECT_FALSE(ignored("550 File exists.")) << (value ? value : "unset");
     EXPECT_FALSE(ignored(";")) << (value ? value : "unset");
   }
@@ -103,24 +104,53 @@ TEST_F(Settings, IgnoreListLimits) {
   std::string list;
   for (int t = 0; t < 15; ++t) list += std::string(254, 'a') + static_cast<char>('A' + t) + ";";
   for (int t = 0; t < 17; ++t) list += "#" + std::string(1, static_cast<char>('a' + t)) + ";";
-  list.resize(max_ignore_length, ';');
-  ASSERT_EQ(take_ignore_list(list.c_str()), nullptr);
+  list.resize(max_list_length, ';');
+  ASSERT_EQ(take_ignore_list(ascii(list).c_str()), nullptr);
   EXPECT_TRUE(ignored(std::string(254, 'a') + "O"));  // the 15th long text, whole
   EXPECT_FALSE(ignored(std::string(253, 'a') + "O"));
   EXPECT_TRUE(ignored("x#qx"));  // the 32nd text
   EXPECT_FALSE(ignored("x#rx"));
 
-  EXPECT_STREQ(take_ignore_list((list + ";").c_str()),
+  EXPECT_STREQ(take_ignore_list(ascii(list + ";").c_str()),
                "VESKAR_IGNORE is longer than 4095 characters");
   std::string texts;
   for (int t = 0; t < 33; ++t) texts += "t" + std::to_string(t) + ";";
-  EXPECT_STREQ(take_ignore_list(texts.c_str()), "VESKAR_IGNORE holds more than 32 texts");
+  EXPECT_STREQ(take_ignore_list(ascii(texts).c_str()), "VESKAR_IGNORE holds more than 32 texts");
   EXPECT_FALSE(ignored("t1"));  // a refused list ignores nothing
-  EXPECT_STREQ(take_ignore_list(("a;" + std::string(256, 'b')).c_str()),
+  EXPECT_STREQ(take_ignore_list(ascii("a;" + std::string(256, 'b')).c_str()),
                "VESKAR_IGNORE holds a text longer than 255 characters");
   EXPECT_FALSE(ignored("a"));
-  EXPECT_EQ(take_ignore_list(("a;" + std::string(255, 'b')).c_str()), nullptr);
+  EXPECT_EQ(take_ignore_list(ascii("a;" + std::string(255, 'b')).c_str()), nullptr);
   EXPECT_TRUE(ignored(std::string(255, 'b')));
+}
+
+// The site's own signs take the ignore list's rules and limits, in their own words, and
+// no text shorter than the search places.
+TEST_F(Settings, SignListTakesTheListRulesAndRefusesShortTexts) {
+  ASSERT_EQ(take_sign_list(ascii(";Verbindung abgelehnt;;fehl;").c_str()), nullptr);
+  auto sign = [](size_t n) {
+    size_t length = 0;
+    const char* text = site_sign(n, &length);
+    return std::string(text, length);
+  };
+  ASSERT_EQ(site_sign_count(), 2u);
+  EXPECT_EQ(sign(0), "Verbindung abgelehnt");
+  EXPECT_EQ(sign(1), "fehl");
+  const std::pair<std::string, const char*> bad[] = {
+      {"ok text;abc", "VESKAR_SIGNS holds a text shorter than 4 characters"},
+      {"abcd;" + std::string(256, 'b'), "VESKAR_SIGNS holds a text longer than 255 characters"},
+      {std::string(4096, ';'), "VESKAR_SIGNS is longer than 4095 characters"}};
+  for (const auto& row : bad) {
+    EXPECT_STREQ(take_sign_list(ascii(row.first).c_str()), row.second);
+    EXPECT_EQ(site_sign_count(), 0u);
+  }
+  std::string texts;
+  for (int t = 0; t < 33; ++t) texts += "text" + std::to_string(t) + ";";
+  EXPECT_STREQ(take_sign_list(ascii(texts).c_str()), "VESKAR_SIGNS holds more than 32 texts");
+  // Read from the environment at start-up.
+  set_variable("VESKAR_SIGNS", "abc");
+  EXPECT_STREQ(read_settings(), "VESKAR_SIGNS holds a text shorter than 4 characters");
+  set_variable("VESKAR_SIGNS", nullptr);
 }
 
 TEST_F(Settings, ClientReplacesTheDefault) {
