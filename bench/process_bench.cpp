@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "site_texts.h"
+
 namespace {
 
 std::string veskar, client_dir, client_link, plain_relay, echo_relay;
@@ -52,23 +54,25 @@ double median(std::vector<double> values) {
 
 // Starts `words` with descriptors 0 to 3 taken from `fds` (-1: /dev/null; for 3:
 // nothing). A bare name is found through this process's own PATH; the child gets the
-// harness's PATH, so that what it starts as `ftp` is the bench client, and `setting`
-// ("NAME=VALUE") when given.
+// harness's PATH, so that what it starts as `ftp` is the bench client, and `settings`
+// ("NAME=VALUE").
 pid_t start(const std::vector<std::string>& words, const int fds[4],
-            const char* setting = nullptr) {
+            const std::vector<std::string>& settings = {}) {
   std::vector<char*> argv;
   for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
   argv.push_back(nullptr);
   std::string path_entry = "PATH=" + path_variable;
   // Nothing else: the runs must not depend on the caller's environment.
-  char* envp[] = {const_cast<char*>(path_entry.c_str()), const_cast<char*>(setting), nullptr};
+  std::vector<char*> envp = {const_cast<char*>(path_entry.c_str())};
+  for (const std::string& setting : settings) envp.push_back(const_cast<char*>(setting.c_str()));
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   for (int fd = 0; fd < 3; ++fd)
     posix_spawn_file_actions_adddup2(&actions, fds[fd] >= 0 ? fds[fd] : null_fd, fd);
   if (fds[3] >= 0) posix_spawn_file_actions_adddup2(&actions, fds[3], 3);
   pid_t pid;
-  int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp);
+  int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     errno = error;
@@ -300,13 +304,14 @@ void relay_by_write_size(uint64_t bytes, int runs, size_t write_size, const char
 }
 
 // 2. Start-up: the wrapper and a client that exits at once, against timeout(1) and the
-// same client, runs interleaved.
-void startup(int runs) {
+// same client, runs interleaved; the wrapper with `settings` in its environment.
+void startup(int runs, const char* name = "Start-up, client exits at once, vs timeout 10 + same client",
+             const std::vector<std::string>& settings = {}) {
   std::vector<double> wrapper_times, timeout_times;
   int fds[4] = {-1, -1, -1, -1};
   for (int r = 0; r < runs + 5; ++r) {
     double t0 = now_s();
-    expect_status(finish(start({veskar, "x"}, fds), nullptr), 0, "veskar start-up");
+    expect_status(finish(start({veskar, "x"}, fds, settings), nullptr), 0, "veskar start-up");
     double t1 = now_s();
     expect_status(finish(start({"timeout", "10", "ftp", "x"}, fds), nullptr), 0, "timeout");
     double t2 = now_s();
@@ -316,7 +321,7 @@ void startup(int runs) {
     timeout_times.push_back(t2 - t1);
   }
   double wrapper = median(wrapper_times), bare = median(timeout_times);
-  row("Start-up, client exits at once, vs timeout 10 + same client", "<= 1.25x",
+  row(name, "<= 1.25x",
       format("%.3fx (veskar %.0f us, timeout %.0f us)", wrapper / bare, wrapper * 1e6, bare * 1e6),
       wrapper / bare <= 1.25);
 }
@@ -325,10 +330,12 @@ void startup(int runs) {
 // voluntary context switches count its wake-ups (each wait that ends is one), less
 // the few of its start. With `setting`, the same with a setting in the environment.
 void idle(long milliseconds, int runs, const char* setting = nullptr) {
+  std::vector<std::string> settings;
+  if (setting != nullptr) settings.push_back(setting);
   std::string sleep_action = "s:" + std::to_string(milliseconds);
   std::vector<pid_t> wrappers;
   int fds[4] = {-1, -1, -1, -1};
-  for (int r = 0; r < runs; ++r) wrappers.push_back(start({veskar, sleep_action}, fds, setting));
+  for (int r = 0; r < runs; ++r) wrappers.push_back(start({veskar, sleep_action}, fds, settings));
   std::vector<double> cpu, wakes;
   for (pid_t pid : wrappers) {
     struct rusage usage;
@@ -423,6 +430,11 @@ void remove_client_dir() {
   rmdir(client_dir.c_str());
 }
 
+// The site texts and locale of site_texts.h, as settings.
+std::vector<std::string> site_settings() {
+  return {std::string("VESKAR_SIGNS=") + bench_site_signs, std::string("LC_ALL=") + bench_locale};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -461,6 +473,7 @@ int main(int argc, char** argv) {
     relay(1u << 20, 1);
     relay_by_write_size(1u << 20, 1, 8 * 1024, "smoke");
     startup(1);
+    startup(1, "smoke", site_settings());
     idle(10, 1);
     idle(10, 1, "VESKAR_IDLE_TIMEOUT=3600");
     latency(3);
@@ -469,6 +482,8 @@ int main(int argc, char** argv) {
     relay_by_write_size(uint64_t{1} << 30, 7, 8 * 1024, "as inetutils-ftp does");
     relay_by_write_size(uint64_t{1} << 30, 7, 128 * 1024, "as tnftp does");
     startup(300);
+    startup(300, "Start-up as above, with VESKAR_SIGNS of 32 texts and the German locale's texts",
+            site_settings());
     idle(5000, 3);
     idle(5000, 3, "VESKAR_IDLE_TIMEOUT=3600");
     latency(100);

@@ -16,6 +16,9 @@
 #include "handles.h"
 #include "report.h"
 #include "scan/lines.h"
+#include "search_texts.h"
+#include "settings.h"
+#include "site_texts.h"
 
 namespace {
 
@@ -117,6 +120,19 @@ void shipped_pieces(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
+// As shipped_pieces, with the search holding what a German site gives it: 32 texts of
+// its own and the German words of the C library's texts, as veskar starts with them.
+void site_pieces(benchmark::State& state) {
+  setenv("VESKAR_SIGNS", bench_site_signs, 1);
+  setenv("LC_ALL", bench_locale, 1);
+  if (read_settings() != nullptr || prepare_search() != nullptr || search_entry_count() < 150)
+    state.SkipWithError("the site texts or the locale's did not load");
+  shipped_pieces(state);
+  unsetenv("VESKAR_SIGNS");
+  unsetenv("LC_ALL");
+  build_search_index(nullptr, 0);
+}
+
 // Reads the pieces of `which`'s stream through one line cutter, as the relay does.
 void cut_and_scan(benchmark::State& state, int which) {
   std::vector<std::string> pieces = pieces_of(stream_named(which));
@@ -205,6 +221,7 @@ void floor_memchr(benchmark::State& state) {
 
 BENCHMARK(shipped_pieces)->DenseRange(0, 3);
 BENCHMARK(shipped_reads)->DenseRange(0, 3);
+BENCHMARK(site_pieces)->DenseRange(0, 3);
 BENCHMARK(reads_by_width)->ArgsProduct({{0, 2}, {0, 1}});
 BENCHMARK_TEMPLATE(naive_pieces, false)->Name("naive_strstr")->DenseRange(0, 3);
 BENCHMARK_TEMPLATE(naive_pieces, true)->Name("naive_memmem")->DenseRange(0, 3);
