@@ -54,7 +54,6 @@ struct pattern_index {
   bool built;
   bool usable;  // false once entries did not fit: every search then fails loudly
   size_t pattern_count;
-  size_t longest;
   const char* text[max_patterns];
   size_t length[max_patterns];
   bool counts_in_reply[max_patterns];
@@ -89,6 +88,19 @@ struct pattern_index {
   uint8_t short_offset[max_patterns * (window_span - 2)];
 };
 pattern_index search_index;
+
+// The entries the index is built from, taken and checked at once; the index itself is
+// built at the first search, so that a run whose client prints nothing never pays for
+// it.
+struct entry_list {
+  bool taken;
+  bool fits;
+  size_t count;
+  size_t added;  // beyond the tables
+  size_t longest;
+  search_entry entry[max_patterns];
+};
+entry_list entries;
 
 uint32_t load_gram(const char* bytes) {
   uint32_t gram;
@@ -263,52 +275,56 @@ void build_short_pass() {
   search_index.short_count = count;
 }
 
-// Takes the entries in order; false when one does not fit the index.
+// Takes the entries in order into `entries`; false when one does not fit the index.
 bool take_entries(const search_entry* extra, size_t extra_count) {
-  size_t count = 0;
-  auto take = [&count](const char* text, size_t length, bool counts_in_reply) {
-    if (count == max_patterns || length < min_entry_length || length > max_entry_length ||
+  entries = {};
+  entries.taken = true;
+  auto take = [](const char* text, size_t length, bool counts_in_reply) {
+    if (entries.count == max_patterns || length < min_entry_length || length > max_entry_length ||
         memchr(text, '\0', length) != nullptr)
       return false;
-    search_index.text[count] = text;
-    search_index.length[count] = length;
-    search_index.counts_in_reply[count++] = counts_in_reply;
+    entries.entry[entries.count++] = {text, length, counts_in_reply};
+    if (length > entries.longest) entries.longest = length;
     return true;
   };
   for (size_t e = 0; e < signature_count; ++e)
     if (!take(error_signatures[e], strlen(error_signatures[e]), true)) return false;
   for (size_t e = 0; e < client_signature_count; ++e)
     if (!take(client_signatures[e], strlen(client_signatures[e]), false)) return false;
+  size_t tables = entries.count;
   for (size_t e = 0; e < extra_count; ++e) {
     bool known = false;
-    for (size_t p = 0; p < count && !known; ++p)
-      known = search_index.length[p] == extra[e].length &&
-              memcmp(search_index.text[p], extra[e].text, extra[e].length) == 0;
+    for (size_t p = 0; p < entries.count && !known; ++p)
+      known = entries.entry[p].length == extra[e].length &&
+              memcmp(entries.entry[p].text, extra[e].text, extra[e].length) == 0;
     if (!known && !take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
   }
-  search_index.pattern_count = count;
+  entries.added = entries.count - tables;
   return true;
 }
 
 void choose_joint_pass(int widest);
+void find_containers();
 
-}  // namespace
-
-bool build_search_index(const search_entry* extra, size_t extra_count) {
+// Builds the index from `entries`, taking the tables alone if nobody gave any.
+void build_index() {
+  if (!entries.taken) entries.fits = take_entries(nullptr, 0);
   memset(&search_index, 0, sizeof search_index);
   search_index.built = true;
-  if (!take_entries(extra, extra_count)) {
-    search_index.pattern_count = 0;
-    return false;
+  if (!entries.fits) return;
+  size_t count = entries.count;
+  search_index.pattern_count = count;
+  for (size_t p = 0; p < count; ++p) {
+    search_index.text[p] = entries.entry[p].text;
+    search_index.length[p] = entries.entry[p].length;
+    search_index.counts_in_reply[p] = entries.entry[p].counts_in_reply;
   }
-  size_t count = search_index.pattern_count;
   uint16_t slot_size[1 << lookup_bits] = {};
   size_t candidates = 0;
   uint32_t hash_of[max_patterns * sample_step];
   for (size_t p = 0; p < count; ++p) {
     const char* text = search_index.text[p];
     size_t length = search_index.length[p];
-    if (length > search_index.longest) search_index.longest = length;
     search_index.last_gram[p] = load_gram(text + length - gram_size);
     search_index.first_of_text[p] = static_cast<uint8_t>(p);
     for (size_t q = 0; q < p; ++q) {
@@ -330,15 +346,6 @@ bool build_search_index(const search_entry* extra, size_t extra_count) {
       ++candidates;
     }
   }
-
-  for (size_t p = 0; p < count; ++p)
-    for (size_t q = 0; q < count; ++q)
-      if (search_index.length[q] > search_index.length[p] &&
-          text_holds(search_index.text[q], search_index.length[q], search_index.text[p],
-                     search_index.length[p])) {
-        search_index.covered_by[p][q / 64] |= uint64_t{1} << (q % 64);
-        search_index.covered[p] = true;
-      }
 
   build_short_pass();
   search_index.multiplier = quiet_multiplier(search_index.candidate_gram, candidates);
@@ -372,19 +379,28 @@ bool build_search_index(const search_entry* extra, size_t extra_count) {
   }
   search_index.usable = true;
   choose_joint_pass(1);
-  return true;
+  // The tables hold no text inside another, which a test checks: only entries added
+  // beside them can.
+  if (entries.added > 0) find_containers();
+}
+
+}  // namespace
+
+bool build_search_index(const search_entry* extra, size_t extra_count) {
+  entries.fits = take_entries(extra, extra_count);
+  search_index.built = false;
+  return entries.fits;
 }
 
 size_t search_entry_count() {
-  if (!search_index.built) build_search_index(nullptr, 0);
-  return search_index.pattern_count;
+  if (!entries.taken) entries.fits = take_entries(nullptr, 0);
+  return entries.fits ? entries.count : 0;
 }
 
-search_entry search_entry_at(size_t entry) {
-  return {search_index.text[entry], search_index.length[entry], search_index.counts_in_reply[entry]};
-}
+search_entry search_entry_at(size_t entry) { return entries.entry[entry]; }
 
 bool search_entry_covered(size_t entry, const uint64_t* found) {
+  if (!search_index.built) build_index();
   if (!search_index.covered[entry]) return false;
   for (size_t w = 0; w < found_words; ++w)
     if ((search_index.covered_by[entry][w] & found[w]) != 0) return true;
@@ -392,8 +408,8 @@ bool search_entry_covered(size_t entry, const uint64_t* found) {
 }
 
 size_t longest_search_entry() {
-  if (!search_index.built) build_search_index(nullptr, 0);
-  return search_index.longest;
+  if (!entries.taken) entries.fits = take_entries(nullptr, 0);
+  return entries.longest;
 }
 
 namespace {
@@ -756,6 +772,21 @@ void search_piece(const char* text, size_t length, char before, sign_finds* find
     check_mark(text, length, finds->searched, i, replies, &finds->found);
 }
 
+// Marks each pattern whose text stands inside a longer one's, with the search itself.
+void find_containers() {
+  static sign_finds finds;
+  for (size_t q = 0; q < search_index.pattern_count; ++q) {
+    search_piece(search_index.text[q], search_index.length[q], '\n', &finds);
+    for (size_t p = 0; p < search_index.pattern_count; ++p) {
+      if (search_index.length[p] >= search_index.length[q] ||
+          !is_found(&finds.found, search_index.first_of_text[p]))
+        continue;
+      search_index.covered_by[p][q / 64] |= uint64_t{1} << (q % 64);
+      search_index.covered[p] = true;
+    }
+  }
+}
+
 // Whether a found pattern counts in its line. A reply line is a sign of its own, and
 // servers put the C library's words in their replies ("550 x: No such file or
 // directory"): the client's own messages count only before the line's first reply.
@@ -835,12 +866,12 @@ void hand_signs(const char* text, size_t length, const sign_finds* finds, sign_s
 }  // namespace
 
 void limit_scan_passes(int widest) {
-  if (!search_index.built) build_search_index(nullptr, 0);
+  if (!search_index.built) build_index();
   choose_joint_pass(widest);
 }
 
 void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context) {
-  if (!search_index.built) build_search_index(nullptr, 0);
+  if (!search_index.built) build_index();
   // Entries that did not fit must not go missing in silence.
   if (!search_index.usable) abort();
   // One search of the whole piece; nearly always it finds no known message, and its
