@@ -1,6 +1,7 @@
 #include "handles.h"
 
 #include "exit_status.h"
+#include "run_record.h"
 
 os_handle saved_stdout = no_handle;
 os_handle saved_stderr = no_handle;
@@ -16,5 +17,6 @@ void report_fatal(const char* message) {
     format_line(line, "Error: %s\n", message);
     print_text(line);
   }
+  finish_record(status_setup_failed, message);
   exit_process(status_setup_failed);
 }

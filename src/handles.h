@@ -18,5 +18,6 @@ extern pipe_ends output_pipe;
 extern pipe_ends error_pipe;
 
 // Writes "ERROR: <message>\n" to saved_stdout (or "Error: <message>\n" to the
-// runtime's stdout when there is none) and ends the process with status 1.
+// runtime's stdout when there is none), appends the run's record if one is kept, and
+// ends the process with status 1.
 [[noreturn]] void report_fatal(const char* message);

@@ -3,6 +3,7 @@
 #include "handles.h"
 #include "platform/platform.h"
 #include "relay.h"
+#include "run_record.h"
 #include "report.h"
 #include "search_texts.h"
 #include "settings.h"
@@ -40,6 +41,9 @@ int os_main(int argc, os_char** argv) {
   saved_stderr = get_std_handle(std_error_slot);
   // Nothing starts with a setting that is not understood.
   if (const char* problem = read_settings()) report_fatal(problem);
+  // The run's record, from here on written whatever becomes of the run.
+  if (const char* problem = start_record(record_path(), client_program(), argc, argv))
+    report_fatal(problem);
   // Nor with a search that could not place every entry it was given.
   if (const char* problem = prepare_search()) report_fatal(problem);
   // Nor with a command line that was cut short.
@@ -64,5 +68,6 @@ int os_main(int argc, os_char** argv) {
     report_fatal("Re-redirecting Stderr failed\n");
 
   relay_streams();
+  finish_record(exit_status, nullptr);
   exit_process(exit_status);
 }

@@ -3,6 +3,7 @@
 #include "handles.h"
 #include "platform/platform.h"
 #include "report.h"
+#include "run_record.h"
 #include "scan/lines.h"
 #include "settings.h"
 #include "watchdog.h"
@@ -10,6 +11,7 @@
 namespace {
 
 struct stream_state {
+  int number;  // output_stream or error_stream
   bool echo_open;
   os_handle* echo_to;  // saved_stdout or saved_stderr
   line_cutter lines;
@@ -35,7 +37,7 @@ void report_after_line(const found_sign* sign, void* stream) {
     echo(s, s->read + s->shown, sign->read_end - s->shown);
     s->shown = sign->read_end;
   }
-  report_found(sign, nullptr);
+  report_found(sign, &s->number);
 }
 
 // Set once the client has been stopped for inactivity: its end is then the wrapper's
@@ -47,7 +49,7 @@ void stop_stalled_client() {
   stop_client();
   stopped = true;
   // What it printed before it went quiet counts first: an unfinished prompt, say.
-  for (stream_state& s : streams) finish_lines(&s.lines, report_found, nullptr);
+  for (stream_state& s : streams) finish_lines(&s.lines, report_found, &s.number);
   report_stall(idle_timeout_seconds);
 }
 
@@ -56,8 +58,10 @@ void stop_stalled_client() {
 void reset_relay() {
   for (stream_state& s : streams) {
     s.echo_open = true;
-    s.echo_to = &s == &streams[output_stream] ? &saved_stdout : &saved_stderr;
+    s.number = &s == &streams[output_stream] ? output_stream : error_stream;
+    s.echo_to = s.number == output_stream ? &saved_stdout : &saved_stderr;
     start_lines(&s.lines);
+    if (keeping_record()) count_lines(&s.lines);
     if (size_t reach = longest_ignored_text()) test_lines(&s.lines, sign_ignored, reach);
   }
   note_stdout("\n", 1);
@@ -66,9 +70,10 @@ void reset_relay() {
 void relay_chunk(int stream, const char* bytes, size_t length) {
   stream_state& s = streams[stream];
   if (length == 0) {
-    finish_lines(&s.lines, report_found, nullptr);
+    finish_lines(&s.lines, report_found, &s.number);
     return;
   }
+  record_output(stream, bytes, length);
   // A report follows the line it is about and comes before the rest of the read, such
   // as the client's next prompt, which would otherwise sit above it. A read with no
   // sign is shown in one write. After a failed echo the stream is still read to its

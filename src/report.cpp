@@ -5,6 +5,7 @@
 
 #include "handles.h"
 #include "platform/platform.h"
+#include "run_record.h"
 #include "scan/lines.h"
 
 int exit_status = status_no_sign;
@@ -77,10 +78,12 @@ void report_stall(unsigned seconds) {
               seconds == 1 ? "No activity for %s second: ftp stopped"
                            : "No activity for %s seconds: ftp stopped",
               number);
+  record_sign(recorded_stall, text, strlen(text), -1, 0, false);
   report_sign(text, status_stalled);
 }
 
 void report_client_end(client_end end) {
+  record_client_end(end);
   if (end.kind == ended_unknown || (end.kind == ended_with_status && end.code == 0)) return;
   char number[24];
   format_number(end.code, number);
@@ -88,10 +91,16 @@ void report_client_end(client_end end) {
   format_line(text,
               end.kind == ended_by_signal ? "ftp ended by signal %s" : "ftp ended with exit status %s",
               number);
+  record_sign(recorded_client_end, text, strlen(text), -1, 0, false);
   report_sign(text, status_client_failed);
 }
 
-void report_found(const found_sign* sign, void*) {
+void report_found(const found_sign* sign, void* stream) {
+  // The run's record lists it even when the ignore list silences it, for an audit.
+  size_t shown = sign->length < report_text_size ? sign->length : size_t{report_text_size};
+  record_sign(sign->kind == sign_message ? recorded_message : recorded_reply, sign->text,
+              sign->text != nullptr ? shown : 0, stream != nullptr ? *static_cast<const int*>(stream) : -1,
+              sign->line_number, sign->line_flagged);
   if (sign->line_flagged) return;
   run_status status = sign->kind == sign_message ? status_known_message : status_error_reply;
   if (sign->text == nullptr) {
@@ -102,9 +111,8 @@ void report_found(const found_sign* sign, void*) {
   }
   // Client text, terminated and cut to what a report line can hold with its line feed.
   char text[report_text_size + 1];
-  size_t kept = sign->length < report_text_size ? sign->length : size_t{report_text_size};
-  memcpy(text, sign->text, kept);
-  text[kept] = '\0';
+  memcpy(text, sign->text, shown);
+  text[shown] = '\0';
   report_sign(text, status);
 }
 

@@ -17,7 +17,9 @@ extern int exit_status;
 enum { report_text_size = line_buffer_size - sizeof "Error text: \n" };
 
 // A sign_sink: reports a sign the search found, unless the line cutter flagged its
-// line (the user's ignore list), and records its kind. `context` is unused.
+// line (the user's ignore list), and records its kind; the run's record notes it
+// either way. `context`: the stream it came from, an int (output_stream or
+// error_stream), or nullptr.
 void report_found(const found_sign* sign, void* context);
 
 // Tells the reports about bytes the relay showed on saved_stdout, so that a report

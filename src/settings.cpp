@@ -43,6 +43,9 @@ const char* read_list(const list_setting* setting) {
   return take_list(setting, value, read_os_environment(setting->name, value, max_list_length + 2));
 }
 
+// VESKAR_LOG's value, as the system holds it: a path up to the system's longest value.
+os_char record_path_value[32768];
+
 // VESKAR_FTP's value; empty when unset.
 os_char client_value[command_line_size];
 
@@ -97,6 +100,8 @@ const char* read_settings() {
   if (const char* problem = take_idle_timeout(read_environment("VESKAR_IDLE_TIMEOUT"))) return problem;
   if (const char* problem = read_list(&ignore_setting)) return problem;
   if (const char* problem = read_list(&sign_setting)) return problem;
+  if (read_os_environment("VESKAR_LOG", record_path_value, 32768) >= 32768)
+    return "VESKAR_LOG is longer than the system's longest value";
   // As the system holds it: on Windows no code page stands between the path and the
   // client.
   if (read_os_environment("VESKAR_FTP", client_read_area, command_line_size) >= command_line_size)
@@ -105,6 +110,8 @@ const char* read_settings() {
 }
 
 const os_char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
+
+const os_char* record_path() { return record_path_value; }
 
 bool sign_ignored(const char* line, size_t length) { return list_holds(&ignored_texts, line, length); }
 

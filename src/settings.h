@@ -15,7 +15,8 @@ enum {
 // stopped; 0 when it never is.
 extern unsigned idle_timeout_seconds;
 
-// Reads VESKAR_IDLE_TIMEOUT, VESKAR_IGNORE, VESKAR_SIGNS and VESKAR_FTP and keeps them.
+// Reads VESKAR_IDLE_TIMEOUT, VESKAR_IGNORE, VESKAR_SIGNS, VESKAR_FTP and VESKAR_LOG and
+// keeps them.
 // Returns nullptr when all are good, or the message for report_fatal about the first
 // that is not.
 const char* read_settings();
@@ -31,6 +32,9 @@ const char* take_client(const os_char* value);       // a program name or path
 
 // The client's program name: VESKAR_FTP's value, or default_client.
 const os_char* client_program();
+
+// VESKAR_LOG's value, the file the run's record goes to; empty when unset.
+const os_char* record_path();
 
 // True when `line` (length bytes, not terminated) contains one of VESKAR_IGNORE's texts.
 bool sign_ignored(const char* line, size_t length);

@@ -17,6 +17,8 @@ struct cut {
   // The line test's verdict on the line at tested_line.
   const char* tested_line;
   bool tested;
+  // The piece being searched whole, for its signs' line numbers.
+  const char* piece;
   // The part of a long line being searched: held[0, part_end), and whether it ends
   // the line.
   size_t part_end;
@@ -32,6 +34,14 @@ void reset_line(long_line* line) {
   line->reply_count = 0;
 }
 
+// The line feeds in [from, to).
+size_t line_feeds(const char* from, const char* to) {
+  size_t count = 0;
+  for (const char* feed = from; (feed = static_cast<const char*>(memchr(feed, '\n', to - feed))) != nullptr; ++feed)
+    ++count;
+  return count;
+}
+
 // Passes on a sign of a line the search saw whole, with its line's verdict and end.
 void pass_sign(const found_sign* sign, void* context) {
   cut* c = static_cast<cut*>(context);
@@ -44,12 +54,16 @@ void pass_sign(const found_sign* sign, void* context) {
   passed.read_end = c->held_read_end;
   if (c->read != nullptr && c->held_read_end == 0)
     passed.read_end = static_cast<size_t>(sign->line - c->read) + sign->line_length + 1;
+  if (c->cutter->counting)
+    passed.line_number = c->cutter->lines_done + 1 + line_feeds(c->piece, sign->line);
   c->sink(&passed, c->context);
 }
 
 void search_whole(cut* c, const char* text, size_t length, char before) {
   c->tested_line = nullptr;
+  c->piece = text;
   find_signs(text, length, before, pass_sign, c);
+  if (c->cutter->counting) c->cutter->lines_done += line_feeds(text, text + length);
 }
 
 // Adds to a held reply's text what bytes[0, available) holds of it.
@@ -155,6 +169,7 @@ void hand_long_line(cut* c, bool ended_by_feed) {
   found_sign sign = {};
   sign.line_flagged = line.flagged;
   sign.read_end = c->held_read_end;
+  if (c->cutter->counting) sign.line_number = c->cutter->lines_done + 1;
   sign.kind = sign_message;
   for (size_t e = 0; e < search_entry_count(); ++e) {
     if ((line.found[e / 64] >> (e % 64) & 1) == 0 || search_entry_covered(e, line.found)) continue;
@@ -194,6 +209,7 @@ void end_held_line(cut* c) {
   if (cutter->line.active) {
     search_part(c, end, true);
     hand_long_line(c, fed);
+    cutter->lines_done += fed ? 1 : 0;
   } else {
     search_whole(c, cutter->held, end, cutter->before);
   }
@@ -220,8 +236,12 @@ void start_lines(line_cutter* cutter) {
   cutter->test = nullptr;
   cutter->test_reach = 0;
   cutter->carry = 0;
+  cutter->counting = false;
+  cutter->lines_done = 0;
   reset_line(&cutter->line);
 }
+
+void count_lines(line_cutter* cutter) { cutter->counting = true; }
 
 void test_lines(line_cutter* cutter, line_test test, size_t reach) {
   cutter->test = test;
@@ -230,7 +250,7 @@ void test_lines(line_cutter* cutter, line_test test, size_t reach) {
 
 void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink sink,
                 void* context) {
-  cut c = {cutter, sink, context, bytes, 0, nullptr, false, 0, false};
+  cut c = {cutter, sink, context, bytes, 0, nullptr, false, nullptr, 0, false};
   const char* read = bytes;
   while (length > 0) {
     const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
@@ -266,6 +286,6 @@ void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink
 }
 
 void finish_lines(line_cutter* cutter, sign_sink sink, void* context) {
-  cut c = {cutter, sink, context, nullptr, 0, nullptr, false, 0, false};
+  cut c = {cutter, sink, context, nullptr, 0, nullptr, false, nullptr, 0, false};
   if (cutter->held_length > 0 || cutter->line.active) end_held_line(&c);
 }

@@ -56,6 +56,8 @@ struct line_cutter {
   size_t test_reach;  // the longest text the test looks for
   size_t carry;       // the bytes the held part kept from the part before
   long_line line;
+  bool counting;     // whether it counts lines for the signs' line numbers
+  size_t lines_done;  // the stream's lines that have ended so far
 };
 
 // The length of bytes[0, length) up to and including its last line feed; 0 when it
@@ -68,6 +70,10 @@ void start_lines(line_cutter* cutter);
 // Has the cutter run `test`, which looks for texts of at most `reach` bytes, over each
 // line that holds a sign, whole: its signs carry the verdict (line_flagged).
 void test_lines(line_cutter* cutter, line_test test, size_t reach);
+
+// Has the cutter count the stream's lines, which costs a look at every byte: its signs
+// carry their line's number (line_number).
+void count_lines(line_cutter* cutter);
 
 // Searches a read of `length` bytes from the cutter's stream: every line it finishes
 // now, held bytes included, handing the signs to `sink` with their line's test verdict

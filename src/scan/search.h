@@ -69,10 +69,12 @@ struct found_sign {
   size_t at;
   bool counts_in_reply;  // a message: its entry's kind
   // Set by the line cutter, which sees whole lines: whether the sign's line holds a
-  // text the cutter was told to look for, and how many bytes of the read being cut run
-  // through that line's line feed (0 where the line did not end in that read).
+  // text the cutter was told to look for, how many bytes of the read being cut run
+  // through that line's line feed (0 where the line did not end in that read), and the
+  // line's number in its stream (1-based; 0 where the cutter counts none).
   bool line_flagged;
   size_t read_end;
+  size_t line_number;
 };
 
 // Receives each sign in the order it counts. `context` is the one given to the search.

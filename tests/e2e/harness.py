@@ -2,10 +2,12 @@
 exact bytes of its stdout and stderr and its exit status."""
 import concurrent.futures
 import hashlib
+import json
 import os
 import shutil
 import subprocess
 import tempfile
+import threading
 
 REPORT_BANNER = b"*************** Error Found ***************\n"
 FLOOD_LINE = b"?0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
@@ -59,6 +61,19 @@ class Wrapper:
         self.wine = wine
         self.banner = b"\r\nVESKAR - ftp shell\r\nCalling FTP...\r\n" if wine else \
             b"\nVESKAR - ftp shell\nCalling FTP...\n"
+        self.runs = threading.local()  # each thread's last run's record (VESKAR_LOG)
+
+    def native_path(self, path):
+        """`path` as the wrapper's system names it."""
+        return "Z:" + path.replace("/", "\\") if self.wine else path
+
+    def record_of(self, bin_dir):
+        """The record file of the run in `bin_dir`, or None where the run wrote none."""
+        try:
+            with open(os.path.join(bin_dir, RECORD), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
 
     def prepare(self, bin_dir, args, with_client=True, client_name=None, launcher=None):
         """Puts the fake client into `bin_dir` (unless with_client is false) and returns
@@ -68,8 +83,10 @@ class Wrapper:
         name = client_name or ("ftp.exe" if self.wine else "ftp")
         if with_client:
             shutil.copy(self.client, os.path.join(bin_dir, name))
-        # The wrapper's own settings come only from the case that sets them.
+        # The wrapper's own settings come only from the case that sets them, but for the
+        # run's record, which every run writes, to be checked against its reports.
         env = {key: value for key, value in os.environ.items() if not key.startswith("VESKAR_")}
+        env["VESKAR_LOG"] = self.native_path(os.path.join(bin_dir, RECORD))
         if self.wine:
             # The client is found through the search path; never beside the wrapper.
             env["WINEPATH"] = "Z:" + bin_dir.replace("/", "\\")
@@ -93,7 +110,57 @@ class Wrapper:
                 stdout=subprocess.PIPE if stdout is None else stdout,
                 stderr=subprocess.PIPE if stderr is None else stderr,
                 cwd=bin_dir, env=env, timeout=timeout)
+            self.runs.record = self.record_of(bin_dir)
             return process.stdout, process.stderr, process.returncode
+
+    def last_record(self):
+        """The record the calling thread's last run wrote, or None."""
+        return getattr(self.runs, "record", None)
+
+
+RECORD = "record.jsonl"
+
+
+def client_text(data, wine):
+    """Client bytes as the run's record writes them: UTF-8 as it is; otherwise, natively,
+    each bad piece as U+FFFD, and on Windows the bytes read in the OEM code page (437
+    under Wine in the C locale)."""
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return data.decode("cp437") if wine else data.decode("utf-8", "replace")
+
+
+def reports_in(output):
+    """The texts of the reports in `output`, in order; None for a banner alone."""
+    texts = []
+    for part in output.split(REPORT_BANNER)[1:]:
+        texts.append(part[len(b"Error text: "):part.index(b"\n")] if part.startswith(b"Error text: ") else None)
+    return texts
+
+
+def check_record(name, record, want_out, status, wine, failures):
+    """The run's record: one line of JSON with the run's status, and its signs, the
+    ignored ones left out, those that `want_out` (stdout after the banner) reports."""
+    if record is None:
+        if status != 1:  # only a run refused before the record's file was opened has none
+            failures.append("%s: no record" % name)
+        return
+    if not record.endswith(b"\n") or record.count(b"\n") != 1:
+        failures.append("%s: the record is not one whole line: %s" % (name, show(record)))
+        return
+    try:
+        fields = json.loads(record.decode("utf-8"))
+    except (UnicodeDecodeError, ValueError) as error:
+        failures.append("%s: the record is no JSON (%s): %s" % (name, error, show(record)))
+        return
+    if fields["status"] != status:
+        failures.append("%s: the record's status is %s, want %s" % (name, fields["status"], status))
+    signs = [s["text"] for s in fields["signs"] if not s["ignored"]]
+    want = ["" if t is None else client_text(t, wine) for t in reports_in(want_out or b"")]
+    # A text is cut to what a record holds of it.
+    if len(signs) != len(want) or any(not w.startswith(s) for s, w in zip(signs, want)):
+        failures.append("%s: the record's signs %r, want %r" % (name, signs, want))
 
 
 def add_wrapper_options(parser):

@@ -1,0 +1,37 @@
+// POSIX: the record's file, clock and host name.
+#include "record.h"
+
+#include <fcntl.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "text.h"
+
+os_handle open_for_append(const os_char* path) {
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  return fd >= 0 ? fd : no_handle;
+}
+
+int64_t wall_clock_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+size_t host_name(char* name, size_t capacity) {
+  char raw[256];
+  if (gethostname(raw, sizeof raw) != 0) return 0;
+  raw[sizeof raw - 1] = '\0';
+  size_t length = repair_utf8(raw, strnlen(raw, sizeof raw), name, capacity - 1);
+  name[length] = '\0';
+  return length;
+}
+
+size_t os_text_in_utf8(const os_char* text, size_t length, char* out, size_t capacity) {
+  return repair_utf8(text, length, out, capacity);
+}
+
+size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity) {
+  return repair_utf8(bytes, length, out, capacity);
+}

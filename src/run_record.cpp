@@ -1,0 +1,343 @@
+#include "run_record.h"
+
+#include <string.h>
+
+#include "exit_status.h"
+#include "handles.h"
+#include "platform/record.h"
+#include "text.h"
+
+namespace {
+
+struct kept_sign {
+  record_kind kind;
+  int stream;
+  size_t line;
+  bool ignored;
+  size_t length;
+  char text[1024];  // more than any report shows
+};
+
+struct transfer {
+  bool sent;
+  unsigned long long bytes;
+};
+
+// The record's file and what the run has shown so far.
+struct run_record {
+  bool kept;
+  os_handle file;
+  int64_t started;     // wall clock, ms
+  int64_t started_at;  // monotonic, ms
+  char host[256];
+  char client[3 * 2048];  // as JSON
+  char arguments[max_record_arguments + 8];  // the array, as JSON
+  size_t sign_count;
+  kept_sign signs[max_record_signs];
+  size_t transfer_count;
+  transfer transfers[max_record_transfers];
+  bool client_known;
+  client_end end;
+  unsigned long long bytes[2];
+  // The last bytes of each stream, which a statistics line may have begun in.
+  char tail[2][48];
+  size_t tail_length[2];
+  bool started_stream[2];
+};
+run_record record;
+
+// The record as it is written: JSON, cut to stay within max_record_size.
+struct json_line {
+  char bytes[max_record_size];
+  size_t used;
+};
+json_line line;
+
+void put(const char* text, size_t length) {
+  if (line.used + length > sizeof line.bytes) return;  // never: every part is bounded
+  memcpy(line.bytes + line.used, text, length);
+  line.used += length;
+}
+void put(const char* text) { put(text, strlen(text)); }
+
+void put_number(unsigned long long number) {
+  char digits[24];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (count > 0) put(&digits[--count], 1);
+}
+
+// Writes UTF-8 text as a JSON string into `out`, escaped, at most `room` bytes with its
+// quotes, cut before a character that would not fit. Returns the bytes written.
+size_t quote(const char* text, size_t length, char* out, size_t room) {
+  size_t used = 0;
+  out[used++] = '"';
+  for (size_t at = 0; at < length; ++at) {
+    unsigned char c = static_cast<unsigned char>(text[at]);
+    char escaped[8];
+    size_t size = 1;
+    escaped[0] = static_cast<char>(c);
+    if (c == '"' || c == '\\') {
+      escaped[0] = '\\';
+      escaped[1] = static_cast<char>(c);
+      size = 2;
+    } else if (c < 0x20) {
+      memcpy(escaped, "\\u00", 4);
+      escaped[4] = "0123456789abcdef"[c >> 4];
+      escaped[5] = "0123456789abcdef"[c & 15];
+      size = 6;
+    } else if (c >= 0x80) {
+      // A whole character or nothing: the text is UTF-8 already.
+      size = 1;
+      while (at + size < length && (static_cast<unsigned char>(text[at + size]) & 0xc0) == 0x80) ++size;
+      if (used + size + 1 > room) break;
+      memcpy(out + used, text + at, size);
+      used += size;
+      at += size - 1;
+      continue;
+    }
+    if (used + size + 1 > room) break;
+    memcpy(out + used, escaped, size);
+    used += size;
+  }
+  out[used++] = '"';
+  return used;
+}
+
+void put_quoted(const char* utf8, size_t length, size_t room) {
+  line.used += quote(utf8, length, line.bytes + line.used, room);
+}
+
+// "YYYY-MM-DDTHH:MM:SS.mmmZ" for `ms` since 1970 (the days from the civil calendar's
+// own arithmetic, so no library time zone is involved).
+void put_time(int64_t ms) {
+  int64_t days = ms / 86400000, rest = ms % 86400000;
+  int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2);
+  const int64_t parts[] = {year, month, day, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60,
+                           rest % 1000};
+  const char* after[] = {"-", "-", "T", ":", ":", ".", "Z"};
+  const int widths[] = {4, 2, 2, 2, 2, 2, 3};
+  put("\"");
+  for (int k = 0; k < 7; ++k) {
+    char digits[8];
+    int64_t value = parts[k];
+    for (int d = widths[k] - 1; d >= 0; --d, value /= 10) digits[d] = static_cast<char>('0' + value % 10);
+    put(digits, static_cast<size_t>(widths[k]));
+    put(after[k]);
+  }
+  put("\"");
+}
+
+// An argument in UTF-8 with the password of a URL's user part as ****.
+size_t mask_password(char* text, size_t length) {
+  const char* scheme = nullptr;
+  for (size_t at = 0; at + 3 <= length && scheme == nullptr; ++at)
+    if (memcmp(text + at, "://", 3) == 0) scheme = text + at + 3;
+  if (scheme == nullptr) return length;
+  const char* end = scheme;
+  while (end < text + length && *end != '/' && *end != '?' && *end != '#') ++end;
+  const char* at_sign = nullptr;
+  for (const char* p = scheme; p < end; ++p)
+    if (*p == '@') at_sign = p;
+  const char* colon = at_sign ? static_cast<const char*>(memchr(scheme, ':', at_sign - scheme)) : nullptr;
+  if (colon == nullptr) return length;
+  size_t from = static_cast<size_t>(colon + 1 - text), to = static_cast<size_t>(at_sign - text);
+  static const char stars[] = "****";
+  size_t after = length - to;
+  memmove(text + from + 4, text + to, after);
+  memcpy(text + from, stars, 4);
+  return from + 4 + after;
+}
+
+const char* const status_names[] = {"no_sign", "setup_failed", "known_message",
+                                    "error_reply", "stalled", "client_failed"};
+const char* const kind_names[] = {"message", "reply", "stall", "client_end", "stop"};
+
+// Notes the statistics lines that end in `text`, the stream's last bytes before this
+// read and the read: the byte count at the start of a line or after the prompt, then
+// " bytes sent in " or " bytes received in ".
+void find_transfers(const char* text, size_t length, size_t fresh_from, bool stream_start) {
+  static const char sent[] = " bytes sent in ", received[] = " bytes received in ";
+  for (size_t at = 0; at < length; ++at) {
+    bool is_sent = length - at >= sizeof sent - 1 && memcmp(text + at, sent, sizeof sent - 1) == 0;
+    bool is_received =
+        length - at >= sizeof received - 1 && memcmp(text + at, received, sizeof received - 1) == 0;
+    size_t size = is_sent ? sizeof sent - 1 : sizeof received - 1;
+    if ((!is_sent && !is_received) || at + size <= fresh_from) continue;
+    size_t start = at;
+    while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
+    bool opens_line = start == 0 ? stream_start
+                                 : text[start - 1] == '\n' || text[start - 1] == '\r' ||
+                                       (start >= 5 && memcmp(text + start - 5, "ftp> ", 5) == 0);
+    if (start == at || !opens_line) continue;
+    unsigned long long bytes = 0;
+    for (size_t d = start; d < at; ++d)
+      bytes = bytes > 1844674407370955160ull ? bytes : bytes * 10 + static_cast<unsigned>(text[d] - '0');
+    if (record.transfer_count < max_record_transfers)
+      record.transfers[record.transfer_count] = {is_sent, bytes};
+    ++record.transfer_count;
+  }
+}
+
+}  // namespace
+
+bool keeping_record() { return record.kept; }
+
+const char* start_record(const os_char* path, const os_char* client, int count,
+                         const os_char* const* arguments) {
+  if (path == nullptr || path[0] == 0) return nullptr;
+  record.file = open_for_append(path);
+  if (record.file == no_handle) return "VESKAR_LOG cannot be opened for appending";
+  record.kept = true;
+  record.started = wall_clock_ms();
+  record.started_at = clock_ms();
+  host_name(record.host, sizeof record.host);
+  size_t length = 0;
+  while (client[length] != 0) ++length;
+  static char utf8[3 * 2048];
+  size_t size = os_text_in_utf8(client, length, utf8, sizeof utf8);
+  record.client[quote(utf8, size, record.client, sizeof record.client - 1)] = '\0';
+  // The arguments, each cut as the array's room runs out.
+  size_t used = 0;
+  record.arguments[used++] = '[';
+  for (int a = 1; a < count; ++a) {
+    size_t units = 0;
+    while (arguments[a][units] != 0) ++units;
+    size = mask_password(utf8, os_text_in_utf8(arguments[a], units, utf8, sizeof utf8 - 4));
+    size_t room = max_record_arguments - used;
+    if (room < 3) break;
+    if (a > 1) record.arguments[used++] = ',';
+    used += quote(utf8, size, record.arguments + used, room - 1);
+  }
+  record.arguments[used++] = ']';
+  record.arguments[used] = '\0';
+  return nullptr;
+}
+
+void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line_number,
+                 bool ignored) {
+  if (!keeping_record()) return;
+  if (record.sign_count < max_record_signs) {
+    kept_sign& sign = record.signs[record.sign_count];
+    sign.kind = kind;
+    sign.stream = stream;
+    sign.line = line_number;
+    sign.ignored = ignored;
+    sign.length = text == nullptr ? 0 : length < sizeof sign.text ? length : sizeof sign.text;
+    if (sign.length > 0) memcpy(sign.text, text, sign.length);
+  }
+  ++record.sign_count;
+}
+
+void record_client_end(client_end end) {
+  record.client_known = true;
+  record.end = end;
+}
+
+void record_output(int stream, const char* bytes, size_t length) {
+  if (!keeping_record() || length == 0) return;
+  record.bytes[stream] += length;
+  // The stream's last bytes and this read, so that a line begun in one read counts.
+  static char window[sizeof record.tail[0] + 4096];
+  size_t tail = record.tail_length[stream];
+  bool stream_start = !record.started_stream[stream];
+  record.started_stream[stream] = true;
+  for (size_t at = 0; at < length;) {
+    size_t take = length - at < 4096 ? length - at : 4096;
+    memcpy(window, record.tail[stream], tail);
+    memcpy(window + tail, bytes + at, take);
+    find_transfers(window, tail + take, tail, stream_start && at == 0 && tail == 0);
+    size_t keep = tail + take < sizeof record.tail[0] ? tail + take : sizeof record.tail[0];
+    memcpy(record.tail[stream], window + tail + take - keep, keep);
+    tail = keep;
+    at += take;
+  }
+  record.tail_length[stream] = tail;
+}
+
+void finish_record(int status, const char* error) {
+  if (!keeping_record()) return;
+  line.used = 0;
+  put("{\"time\":");
+  put_time(record.started);
+  put(",\"duration_ms\":");
+  int64_t took = clock_ms() - record.started_at;
+  put_number(took > 0 ? static_cast<unsigned long long>(took) : 0);
+  put(",\"host\":");
+  put_quoted(record.host, strlen(record.host), sizeof record.host + 8);
+  put(",\"veskar\":\"" VESKAR_VERSION "\",\"client\":");
+  put(record.client);
+  put(",\"arguments\":");
+  put(record.arguments);
+  put(",\"status\":");
+  put_number(static_cast<unsigned long long>(status));
+  put(",\"status_name\":\"");
+  put(status >= 0 && status <= 5 ? status_names[status] : "other");
+  put("\",\"error\":");
+  if (error != nullptr)
+    put_quoted(error, strlen(error), line_buffer_size);
+  else
+    put("null");
+  put(",\"signs\":[");
+  size_t kept = record.sign_count < max_record_signs ? record.sign_count : size_t{max_record_signs};
+  for (size_t s = 0; s < kept; ++s) {
+    const kept_sign& sign = record.signs[s];
+    static char utf8[3 * 1024];
+    // The wrapper's own texts are ASCII; the client's are in the encodings it writes.
+    size_t size = sign.kind == recorded_message || sign.kind == recorded_reply
+                      ? client_bytes_in_utf8(sign.text, sign.length, utf8, sizeof utf8)
+                      : repair_utf8(sign.text, sign.length, utf8, sizeof utf8);
+    put(s > 0 ? ",{\"kind\":\"" : "{\"kind\":\"");
+    put(kind_names[sign.kind]);
+    put("\",\"text\":");
+    put_quoted(utf8, size, max_record_text);
+    put(",\"stream\":");
+    put(sign.stream == output_stream ? "\"stdout\"" : sign.stream == error_stream ? "\"stderr\"" : "null");
+    put(",\"line\":");
+    if (sign.line > 0)
+      put_number(sign.line);
+    else
+      put("null");
+    put(sign.ignored ? ",\"ignored\":true}" : ",\"ignored\":false}");
+  }
+  put("],\"signs_left_out\":");
+  put_number(record.sign_count - kept);
+  put(",\"client_end\":");
+  if (!record.client_known || record.end.kind == ended_unknown) {
+    put("null");
+  } else {
+    put(record.end.kind == ended_by_signal ? "{\"signal\":" : "{\"exit_status\":");
+    put_number(record.end.code);
+    put("}");
+  }
+  put(",\"bytes\":{\"stdout\":");
+  put_number(record.bytes[output_stream]);
+  put(",\"stderr\":");
+  put_number(record.bytes[error_stream]);
+  put("},\"transfers\":[");
+  size_t listed = record.transfer_count < max_record_transfers ? record.transfer_count
+                                                               : size_t{max_record_transfers};
+  for (size_t t = 0; t < listed; ++t) {
+    put(t > 0 ? ",{\"direction\":\"" : "{\"direction\":\"");
+    put(record.transfers[t].sent ? "sent" : "received");
+    put("\",\"bytes\":");
+    put_number(record.transfers[t].bytes);
+    put("}");
+  }
+  put("],\"transfers_left_out\":");
+  put_number(record.transfer_count - listed);
+  put("}\n");
+  // One write, to a file opened for appending: whole lines whoever else appends.
+  if (!write_handle(record.file, line.bytes, line.used)) {
+    static const char failed[] = "veskar: the run's record could not be written to VESKAR_LOG\n";
+    write_handle(saved_stderr, failed, sizeof failed - 1);
+  }
+  record.kept = false;
+}

@@ -1,0 +1,43 @@
+// The run's record (VESKAR_LOG): one JSON object on one line, appended to a file at the
+// end of every run once the file is open. Without the setting none of it runs.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform/platform.h"
+
+enum record_kind { recorded_message, recorded_reply, recorded_stall, recorded_client_end, recorded_stop };
+
+enum {
+  max_record_signs = 64,
+  max_record_transfers = 64,
+  max_record_size = 65536,  // a whole record, line feed and all
+  max_record_text = 512,    // of a sign's text, as JSON
+  max_record_arguments = 8192,  // of all arguments together, as JSON
+};
+
+// Whether a record is kept for this run.
+bool keeping_record();
+
+// Opens `path` (nullptr or empty: no record) for appending and notes the run's start:
+// the time, the client and its arguments[1, count). Returns nullptr, or the message
+// for report_fatal.
+const char* start_record(const os_char* path, const os_char* client, int count,
+                         const os_char* const* arguments);
+
+// Notes a sign in the order it counted: its kind and text, and for client output its
+// stream (output_stream or error_stream; -1 for none) and line there (1-based; 0 for
+// none), and whether the user's ignore list silenced it.
+void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line,
+                 bool ignored);
+
+// Notes how the client ended.
+void record_client_end(client_end end);
+
+// Notes a read of a stream: its bytes, and the transfer statistics lines it finishes
+// ("631 bytes sent in ...").
+void record_output(int stream, const char* bytes, size_t length);
+
+// Appends the record, with the run's status and, for a run that could not be set up,
+// the reason. A record that cannot be written is said in one line on saved_stderr.
+void finish_record(int status, const char* error);
