@@ -95,6 +95,12 @@ bool close_handle(os_handle handle) {
   return close(descriptor(handle)) == 0 || errno == EINTR;
 }
 
+void fill_std_handles() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    // open takes the lowest free number: this one. Without a null device, as before.
+    if (!is_open(fd)) open("/dev/null", O_RDWR);
+}
+
 void shield_from_signals() {
   sigemptyset(&client_default_signals);
   const int signals[] = {SIGINT, SIGQUIT, SIGPIPE};

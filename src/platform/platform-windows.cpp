@@ -99,6 +99,8 @@ bool duplicate_private(os_handle source, os_handle* copy) {
 
 bool close_handle(os_handle handle) { return CloseHandle(native(handle)) != 0; }
 
+void fill_std_handles() {}
+
 void shield_from_signals() {
   // A handler, not SetConsoleCtrlHandler(NULL, TRUE): that flag would be inherited by
   // the client, which then could not be interrupted at all.

@@ -42,6 +42,11 @@ bool duplicate_private(os_handle source, os_handle* copy);
 // Closes a handle. Closing the last write end of a pipe lets its reader see the end.
 bool close_handle(os_handle handle);
 
+// Gives the process the standard input, output and error it was started without (the
+// null device), so that no handle it makes later takes one of their places: a client
+// would get that handle as its own. Nothing on Windows, whose handles have no such places.
+void fill_std_handles();
+
 // Makes sure that Ctrl+C and its kin, and a closed standard output, cannot end the
 // wrapper, while a client started afterwards still gets them as usual.
 void shield_from_signals();
