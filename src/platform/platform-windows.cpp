@@ -1,4 +1,5 @@
-// The wrapper's operating-system operations on Windows: kernel32 and user32.
+// The wrapper's operating-system operations on Windows: kernel32 alone. Not user32: a
+// console program that loads it gets no logoff or shutdown event.
 #include "platform.h"
 
 #include <stdio.h>
@@ -200,14 +201,8 @@ void print_text(const char* text) {
 void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 size_t format_line(char* buffer, const char* format, const char* text) {
-  // wsprintfA stops at 1024 bytes but, cut short, may leave no terminator, and a line
-  // of exactly 1023 characters comes back counted as 1024 under Wine; a line that long
-  // or longer is written here instead, cut to its first line_buffer_size - 1 characters.
-  size_t needed = lstrlenA(format) + lstrlenA(text) - 2;
-  if (needed < line_buffer_size - 1) {
-    int length = wsprintfA(buffer, format, text);
-    return length > 0 ? static_cast<size_t>(length) : 0;
-  }
+  // By hand, with kernel32 alone: user32's wsprintfA would cost the console's logoff
+  // and shutdown events.
   size_t used = 0;
   for (const char* f = format; *f != '\0' && used < line_buffer_size - 1; ++f) {
     if (f[0] == '%' && f[1] == 's') {
