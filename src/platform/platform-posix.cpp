@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +14,9 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 extern char** environ;
 
@@ -125,32 +127,104 @@ void shield_from_signals() {
   }
 }
 
+namespace {
+
+// Makes `fd` the client's descriptor `target`, open across exec.
+bool hand_over(os_handle fd, int target) {
+  // dup2 onto the same number is a no-op that leaves close-on-exec set.
+  if (descriptor(fd) == target) return fcntl(target, F_SETFD, 0) == 0;
+  return dup2(descriptor(fd), target) == target;
+}
+
+// Runs the program argv[0] names, found through PATH as execvp finds it, and returns
+// only on failure, with errno set. Unlike execvp it never hands a file that is no
+// program to /bin/sh: such a client does not start.
+void exec_client(char** argv) {
+  const char* file = argv[0];
+  if (strchr(file, '/') != nullptr) {
+    execve(file, argv, environ);
+    return;
+  }
+  const char* search = getenv("PATH");
+  if (search == nullptr) search = "/bin:/usr/bin";  // the C library's default
+  size_t file_length = strlen(file);
+  bool denied = false;
+  char path[4096];
+  for (const char* entry = search;; ++entry) {
+    const char* end = strchrnul(entry, ':');
+    size_t length = static_cast<size_t>(end - entry);
+    if (length + 1 + file_length < sizeof path) {
+      memcpy(path, entry, length);
+      if (length > 0) path[length++] = '/';  // an empty entry is the current directory
+      memcpy(path + length, file, file_length + 1);
+      execve(path, argv, environ);
+      // As execvp: an entry without the program is passed over, any other failure ends
+      // the search, and a denied one is told when nothing else was found.
+      if (errno == EACCES) denied = true;
+      else if (errno != ENOENT && errno != ENOTDIR && errno != ESTALE && errno != ENODEV &&
+               errno != ETIMEDOUT)
+        return;
+    }
+    if (*end == '\0') break;
+    entry = end;
+  }
+  errno = denied ? EACCES : ENOENT;
+}
+
+// The forked child's way to the client. On failure it writes errno to `report`.
+[[noreturn]] void start_client(pid_t parent, int report) {
+  // The client's signals as the wrapper found them.
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+    if (sigismember(&client_default_signals, signal_number) == 1) signal(signal_number, SIG_DFL);
+  // The pipes' write ends are numbers past 2, since every standard descriptor is open:
+  // the first hand_over cannot replace the second's.
+  bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO);
+#ifdef __linux__
+  // SIGKILL cannot be caught and passed on: the kernel ends the client instead. Set only
+  // now, so the wrapper may already have died: then the client must not run at all.
+  if (ready) prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(127);
+#else
+  (void)parent;
+#endif
+  if (ready) exec_client(argument_words);
+  int error = errno;
+  ssize_t written = write(report, &error, sizeof error);
+  (void)written;
+  _exit(127);
+}
+
+}  // namespace
+
 bool create_process(os_char* command_line) {
   // The words the client's runtime would take from the line on Windows, so that the
   // client gets the wrapper's own arguments on both systems.
   if (split_command_line(command_line, argument_area, argument_words) == 0) return false;
   if (client_std[0] == no_handle || client_std[1] == no_handle) return false;
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  if (posix_spawn_file_actions_init(&actions) != 0) return false;
-  if (posix_spawnattr_init(&attributes) != 0) return false;
-  // dup2 onto 1 and 2 clears close-on-exec there, also when the numbers already match.
-  // The error pipe's write end was the last of four new descriptors, so it is at least
-  // 3 and the first dup2 cannot replace it.
-  bool ready =
-      posix_spawn_file_actions_adddup2(&actions, descriptor(client_std[0]), STDOUT_FILENO) == 0 &&
-      posix_spawn_file_actions_adddup2(&actions, descriptor(client_std[1]), STDERR_FILENO) == 0 &&
-      posix_spawnattr_setsigdefault(&attributes, &client_default_signals) == 0 &&
-      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF) == 0;
-  pid_t pid;
-  // posix_spawnp reports a failed exec itself, so "started" is known for certain here.
-  bool started = ready && posix_spawnp(&pid, argument_words[0], &actions, &attributes,
-                                       argument_words, environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (started) client_pid = pid;
-  return started;
+  // Closed by the client's exec, or carries why it failed: "started" is known for
+  // certain before the relay starts.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  pid_t parent = getpid();
+  // Not posix_spawn: the parent-death signal must be set in the child.
+  pid_t pid = fork();
+  if (pid == 0) start_client(parent, report[1]);
+  close(report[1]);
+  int error = 0;
+  ssize_t got = -1;
+  if (pid > 0) {
+    do got = read(report[0], &error, sizeof error);
+    while (got < 0 && errno == EINTR);
+  }
+  close(report[0]);
+  if (pid > 0 && got != 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  if (pid <= 0 || got != 0) return false;
+  client_pid = pid;
+  return true;
 }
 
 namespace {

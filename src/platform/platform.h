@@ -56,6 +56,8 @@ void shield_from_signals();
 // gets the words split_command_line takes from the line (on Windows, its own runtime
 // takes them). May change the characters of `command_line`. True only once the client
 // has really started. The client is kept for stop_client.
+// It does not outlive the wrapper: on Linux it gets SIGTERM when the wrapper dies, even
+// of SIGKILL.
 bool create_process(os_char* command_line);
 
 // How the client that create_process started ended.

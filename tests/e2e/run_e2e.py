@@ -4,6 +4,7 @@ Each row: name, client actions, stdin, expected stdout after the banner, expecte
 stderr, expected status, and optionally the one build it is for ("native" or "wine")."""
 import argparse
 import os
+import signal
 import sys
 import tempfile
 import time
@@ -380,6 +381,83 @@ UTF16_CASES = [
 SLACK = {"native": 8, "wine": 20}
 
 
+# veskar owns its client: it never leaves it behind. The stop comes once the client has
+# printed what the row shows and written its process id (action p): a signal to veskar
+# alone. Each row: name, build, how, client actions, stdout after the banner (None: not
+# checked), stderr, status, and the seconds within which veskar and the client must both
+# have ended after the stop.
+OWNED_CASES = [
+    ("SIGKILL to veskar alone: the client goes with it", "native", (signal.SIGKILL, ""),
+     [out(b"ftp> "), "p", "s:30000"], None, b"", -9, 2),
+]
+
+
+def running(pid):
+    """Whether process `pid` runs; a zombie has ended."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
+    except OSError:
+        return False
+
+
+def written_pid(bin_dir, process):
+    """The client's process id once it has written it whole, or None if the run ended first."""
+    deadline = time.monotonic() + 30
+    while process.poll() is None and time.monotonic() < deadline:
+        try:
+            with open(os.path.join(bin_dir, "client.pid")) as f:
+                text = f.read()
+            if text.endswith("\n"):
+                return int(text)
+        except OSError:
+            pass
+        time.sleep(0.02)
+    return None
+
+
+def stop_natively(bin_dir, process, how, within, name, failures):
+    """Sends the row's signal once the client has written its id; checks that the client
+    and veskar have both ended `within` seconds later."""
+    number, where = how
+    client = written_pid(bin_dir, process)
+    if client is None:
+        failures.append("%s: the client never wrote its process id" % name)
+        return
+    sent = time.monotonic()
+    (os.killpg if "group" in where else os.kill)(process.pid, number)
+    try:
+        process.wait(timeout=within)
+    except subprocess.TimeoutExpired:
+        failures.append("%s: veskar still runs %d s after the signal" % (name, within))
+    while running(client) and time.monotonic() < sent + within:
+        time.sleep(0.01)
+    if running(client):
+        failures.append("%s: the client (process %d) still runs %d s after the signal" % (name, client, within))
+        os.kill(client, signal.SIGKILL)
+
+
+def run_owned_case(wrapper, row, failures):
+    name, _, how, actions, want_out, want_err, status, within = row
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, actions)
+        # Files: a client that outlives veskar would hold a pipe open.
+        with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+            process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                       cwd=bin_dir, env=env, start_new_session=True)
+            stop_natively(bin_dir, process, how, within, name, failures)
+            try:
+                process.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+            stdout.seek(0)
+            stderr.seek(0)
+            got = (None if want_out is None else stdout.read(), stderr.read(), process.returncode)
+        check(name, got, (None if want_out is None else wrapper.banner + want_out, want_err, status), failures)
+    return 1
+
+
 def native_path(wrapper, path):
     """`path` as the wrapper's system names it."""
     return "Z:" + path.replace("/", "\\") if wrapper.wine else path
@@ -579,7 +657,9 @@ def main():
 
     build = "wine" if options.wine else "native"
     # The rows that wait on timers first, so that their waits overlap the rest.
-    cases = settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only)
+    cases = [lambda failures, row=row: run_owned_case(wrapper, row, failures)
+             for row in OWNED_CASES if options.only in row[0] and row[1] == build]
+    cases += settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only)
     for row in CASES:
         if options.only in row[0] and row[6:] in ((), (build,)):
             cases.append(lambda failures, row=row: run_case(wrapper, row, failures))
