@@ -29,9 +29,24 @@ namespace {
 // wrapper itself and must stay its own.
 os_handle client_std[2] = {STDOUT_FILENO, STDERR_FILENO};
 
-// Signals the wrapper ignores for itself but that a client must get as it would
-// without the wrapper: those that were at their default when the wrapper started.
+// Signals the wrapper ignores or catches for itself but that a client must get as it
+// would without the wrapper: those that were at their default when the wrapper started.
 sigset_t client_default_signals;
+
+// The requests to stop the wrapper that it takes once the client runs, as events of the
+// relay: a handler notes the first and wakes the pump's poll through a pipe of its own.
+const int stop_signals[] = {SIGTERM, SIGHUP};
+volatile sig_atomic_t stop_received = 0;
+int stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int signal_number) {
+  int saved = errno;
+  if (stop_received == 0) stop_received = signal_number;
+  // Nonblocking: a full pipe already wakes the poll.
+  ssize_t written = write(stop_pipe[1], "", 1);
+  (void)written;
+  errno = saved;
+}
 
 // Room for the client's argument words, as split_command_line needs it.
 char argument_area[command_line_size];
@@ -129,6 +144,30 @@ void shield_from_signals() {
 
 namespace {
 
+// Takes the stop signals that were not ignored when the wrapper started as the relay's
+// events from now on; they get the default in the client. They stay blocked until the
+// client has started: *mask_before is the mask to go back to. Where the wrapper cannot
+// have its wake-up pipe, they end it as ever.
+void catch_stop_signals(sigset_t* mask_before) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal_number : stop_signals) sigaddset(&stops, signal_number);
+  sigprocmask(SIG_BLOCK, &stops, mask_before);
+  if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction catcher;
+  memset(&catcher, 0, sizeof catcher);
+  catcher.sa_handler = on_stop_signal;
+  catcher.sa_mask = stops;
+  catcher.sa_flags = SA_RESTART;
+  for (int signal_number : stop_signals) {
+    struct sigaction previous;
+    // nohup's SIGHUP stays ignored, for the wrapper and the client.
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN &&
+        sigaction(signal_number, &catcher, nullptr) == 0)
+      sigaddset(&client_default_signals, signal_number);
+  }
+}
+
 // Makes `fd` the client's descriptor `target`, open across exec.
 bool hand_over(os_handle fd, int target) {
   // dup2 onto the same number is a no-op that leaves close-on-exec set.
@@ -172,10 +211,11 @@ void exec_client(char** argv) {
 }
 
 // The forked child's way to the client. On failure it writes errno to `report`.
-[[noreturn]] void start_client(pid_t parent, int report) {
+[[noreturn]] void start_client(pid_t parent, const sigset_t* mask, int report) {
   // The client's signals as the wrapper found them.
   for (int signal_number = 1; signal_number < NSIG; ++signal_number)
     if (sigismember(&client_default_signals, signal_number) == 1) signal(signal_number, SIG_DFL);
+  sigprocmask(SIG_SETMASK, mask, nullptr);
   // The pipes' write ends are numbers past 2, since every standard descriptor is open:
   // the first hand_over cannot replace the second's.
   bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO);
@@ -206,10 +246,12 @@ bool create_process(os_char* command_line) {
   // certain before the relay starts.
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return false;
+  sigset_t mask_before;
+  catch_stop_signals(&mask_before);
   pid_t parent = getpid();
   // Not posix_spawn: the parent-death signal must be set in the child.
   pid_t pid = fork();
-  if (pid == 0) start_client(parent, report[1]);
+  if (pid == 0) start_client(parent, &mask_before, report[1]);
   close(report[1]);
   int error = 0;
   ssize_t got = -1;
@@ -222,6 +264,8 @@ bool create_process(os_char* command_line) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
+  // A stop request that came meanwhile is taken now.
+  sigprocmask(SIG_SETMASK, &mask_before, nullptr);
   if (pid <= 0 || got != 0) return false;
   client_pid = pid;
   return true;
@@ -248,17 +292,6 @@ bool reap(int options) {
   return true;
 }
 
-// Waits up to `seconds` for the client to end; true once it has.
-bool client_ended_within(int seconds) {
-  enum { step_ms = 50 };
-  for (int waited = 0; waited < seconds * 1000; waited += step_ms) {
-    if (reap(WNOHANG)) return true;
-    struct timespec pause = {0, step_ms * 1000000L};
-    nanosleep(&pause, nullptr);
-  }
-  return false;
-}
-
 // A descriptor that polls readable once the client has ended (Linux 5.3 and later),
 // or -1.
 int client_end_descriptor() {
@@ -268,15 +301,52 @@ int client_end_descriptor() {
   return -1;
 }
 
+// Sends the client a signal. Never once reaped, so that the number cannot have gone to
+// another process meanwhile.
+void signal_client(int signal_number) {
+  if (!client_reaped && client_pid > 0) kill(client_pid, signal_number);
+}
+
 }  // namespace
 
+bool await_client(int ms) {
+  enum { step_ms = 50 };
+  for (int waited = 0; waited < ms; waited += step_ms) {
+    if (reap(WNOHANG)) return true;
+    struct timespec pause = {0, step_ms * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+  return reap(WNOHANG);
+}
+
 void stop_client() {
-  // Never reaped before, so the id cannot have gone to another process meanwhile.
-  if (client_reaped || client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
-  if (client_ended_within(stop_grace_seconds)) return;
-  kill(client_pid, SIGKILL);
+  signal_client(SIGTERM);
+  if (await_client(stop_grace_seconds * 1000)) return;
+  kill_client();
   // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
-  client_ended_within(stop_grace_seconds);
+  await_client(stop_grace_seconds * 1000);
+}
+
+void pass_stop(int stop) { signal_client(stop); }
+
+void kill_client() { signal_client(SIGKILL); }
+
+const char* stop_name(int stop) {
+  static char name[32];
+  snprintf(name, sizeof name, "signal %d", stop);
+  return name;
+}
+
+void end_by_stop(int stop) {
+  // The caller then sees what it would have seen without the wrapper: $? of 143 in a
+  // shell for SIGTERM.
+  signal(stop, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, stop);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(stop);
+  _exit(128 + stop);
 }
 
 client_end client_ending() {
@@ -374,7 +444,8 @@ enum { burst_reads = 16 };
 // The relay's state between start_pump and end_pump.
 struct pump_state {
   stream_sink sink;
-  struct pollfd polled[3];  // the two pipes (-1 once ended), then the client's end
+  // The two pipes (-1 once ended), the client's end, the stop signals' wake-up.
+  struct pollfd polled[4];
   // ready[s]: a read of stream s will not block (nonblocking) or poll said it has data.
   bool ready[2];
   bool nonblocking;
@@ -382,6 +453,7 @@ struct pump_state {
   int reads_since_poll;
   unsigned long reads;
   int end_fd;  // client_end_descriptor(), once asked for
+  int stop_told;  // the stop request the last news carried
 };
 pump_state pump;
 char burst[burst_reads][chunk_size];
@@ -419,12 +491,16 @@ void read_burst(int s) {
   }
 }
 
-// Polls the open pipes, and the client's end when `end` is its descriptor, for up to
-// `timeout` ms. True when the client has ended.
+// Polls the open pipes, the stop signals' wake-up, and the client's end when `end` is
+// its descriptor, for up to `timeout` ms. True when the client has ended.
 bool poll_pipes(int timeout, int end) {
   pump.reads_since_poll = 0;
   pump.polled[2] = {end, POLLIN, 0};
-  int polled = poll(pump.polled, 3, timeout);
+  int polled = poll(pump.polled, 4, timeout);
+  char wake_ups[64];
+  if (polled > 0 && pump.polled[3].revents != 0)
+    while (read(stop_pipe[0], wake_ups, sizeof wake_ups) > 0) {
+    }
   if (polled < 0 && errno != EINTR && errno != EAGAIN) {
     // Cannot wait any more: read both in turn, blocking, so nothing is lost and
     // nothing spins.
@@ -449,6 +525,7 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
   pump.polled[0] = {descriptor(output_read), POLLIN, 0};
   pump.polled[1] = {descriptor(error_read), POLLIN, 0};
   pump.polled[2] = {-1, POLLIN, 0};
+  pump.polled[3] = {stop_pipe[0], POLLIN, 0};
   // The read ends are the wrapper's own, so making them nonblocking touches no one
   // else. A stream is then read until it is empty before the relay waits again: one
   // poll per burst of output instead of one per read.
@@ -463,6 +540,7 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
   pump.reads_since_poll = 0;
   pump.reads = 0;
   pump.end_fd = not_opened;
+  pump.stop_told = 0;
 }
 
 pump_news pump_wait(int ms, bool watch_client) {
@@ -477,7 +555,7 @@ pump_news pump_wait(int ms, bool watch_client) {
     // so that it waits at most about one pipe's worth of the first.
     if (idle || pump.reads_since_poll >= burst_reads) {
       // What came is handed on: the caller looks before anything more is waited for.
-      if (pump.reads != reads_before || client_gone) break;
+      if (pump.reads != reads_before || client_gone || stop_received != pump.stop_told) break;
       if (pump.open_count == 0 && !watch_client) break;
       // No timeout when both are drained and none is asked for: an idle client costs
       // nothing until one of its pipes moves.
@@ -487,6 +565,11 @@ pump_news pump_wait(int ms, bool watch_client) {
         if (left <= 0) break;
         timeout = static_cast<int>(left);
       }
+      // Without a process descriptor, the client's end is looked for once a second.
+      if (watch_client && end < 0 && (timeout < 0 || timeout > 1000)) {
+        if (reap(WNOHANG)) break;
+        timeout = 1000;
+      }
       client_gone = poll_pipes(timeout, end);
     }
     // The streams take turns, one burst each, so neither waits behind the other.
@@ -495,7 +578,10 @@ pump_news pump_wait(int ms, bool watch_client) {
   }
   // Without a process descriptor, the client's end is looked for as the wait ends.
   bool client_ended = watch_client && (end < 0 || client_gone) && reap(WNOHANG);
-  return {pump.reads, pump.open_count == 0, client_ended};
+  // Read after the reaping: a signal sent to the client and the wrapper at once has come
+  // by the time the client can be reaped.
+  pump.stop_told = stop_received;
+  return {pump.reads, pump.open_count == 0, client_ended, pump.stop_told};
 }
 
 void end_pump() {

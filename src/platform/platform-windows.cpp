@@ -19,10 +19,22 @@ DWORD slot_id(std_slot slot) {
 // One record for both pipes: both are created with inheritable ends.
 SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
 
-BOOL WINAPI keep_running(DWORD event) {
-  // The client shares the console and gets the same event: it aborts its transfer and
-  // goes on, so the wrapper must go on relaying. Other events keep their default.
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+// The console's request to end the wrapper, once it has come, and the event that wakes
+// the relay for it.
+volatile LONG stop_request = 0;
+HANDLE stop_event = nullptr;
+
+BOOL WINAPI on_console_event(DWORD event) {
+  // The client shares the console and gets the same Ctrl+C: it aborts its transfer and
+  // goes on, so the wrapper must go on relaying.
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  if (stop_event == nullptr) return FALSE;
+  // Close, logoff, shutdown: the system ends the process once this returns, or seconds
+  // later. Meanwhile the relay stops the client, reports and ends the process itself.
+  InterlockedCompareExchange(&stop_request, static_cast<LONG>(event), 0);
+  SetEvent(stop_event);
+  Sleep(INFINITE);
+  return TRUE;
 }
 
 // The relay's state shared by both reader threads. The main thread holds sink_lock but
@@ -103,9 +115,10 @@ bool close_handle(os_handle handle) { return CloseHandle(native(handle)) != 0; }
 void fill_std_handles() {}
 
 void shield_from_signals() {
+  stop_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   // A handler, not SetConsoleCtrlHandler(NULL, TRUE): that flag would be inherited by
   // the client, which then could not be interrupted at all.
-  SetConsoleCtrlHandler(keep_running, TRUE);
+  SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
 bool create_process(os_char* command_line) {
@@ -131,10 +144,30 @@ client_end client_ending() {
 }
 
 void stop_client() {
-  if (client_process == nullptr) return;
-  TerminateProcess(client_process, 1);
+  kill_client();
   // Its end closes its ends of the pipes; the wait keeps that before the drain.
-  WaitForSingleObject(client_process, stop_grace_seconds * 1000);
+  await_client(stop_grace_seconds * 1000);
+}
+
+void pass_stop(int) { kill_client(); }
+
+void kill_client() {
+  if (client_process != nullptr) TerminateProcess(client_process, 1);
+}
+
+bool await_client(int ms) {
+  return client_process == nullptr ||
+         WaitForSingleObject(client_process, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+}
+
+const char* stop_name(int stop) {
+  if (stop == CTRL_CLOSE_EVENT) return "CTRL_CLOSE_EVENT";
+  return stop == CTRL_LOGOFF_EVENT ? "CTRL_LOGOFF_EVENT" : "CTRL_SHUTDOWN_EVENT";
+}
+
+void end_by_stop(int) {
+  // The code the console's own handler ends a process with.
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 const char* read_environment(const char* name) {
@@ -232,18 +265,21 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
 }
 
 pump_news pump_wait(int ms, bool watch_client) {
-  HANDLE waits[3];
+  HANDLE waits[4];
   DWORD count = 0;
   for (int s = 0; s < 2; ++s)
     if (!pump_ended[s]) waits[count++] = pump_threads[s];
   if (watch_client && client_process != nullptr) waits[count++] = client_process;
+  // Wakes once, for the console's first request to end.
+  if (stop_event != nullptr) waits[count++] = stop_event;
   LeaveCriticalSection(&sink_lock);
   DWORD timeout = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
   // Cannot wait on them: look again a second later, so that nothing spins.
   if (count == 0 || WaitForMultipleObjects(count, waits, FALSE, timeout) == WAIT_FAILED)
     Sleep(timeout < 1000 ? timeout : 1000);
   EnterCriticalSection(&sink_lock);
-  return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done()};
+  return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done(),
+          static_cast<int>(stop_request)};
 }
 
 void end_pump() {

@@ -55,9 +55,11 @@ void shield_from_signals();
 // program search, with the standard handles set through set_std_handle. The client
 // gets the words split_command_line takes from the line (on Windows, its own runtime
 // takes them). May change the characters of `command_line`. True only once the client
-// has really started. The client is kept for stop_client.
+// has really started. The client is kept for stop_client and its kin.
 // It does not outlive the wrapper: on Linux it gets SIGTERM when the wrapper dies, even
-// of SIGKILL.
+// of SIGKILL. From now on a request to stop the wrapper (SIGTERM or
+// SIGHUP not ignored at start; the console's close, logoff or shutdown) no longer ends
+// it: pump_wait reports it.
 bool create_process(os_char* command_line);
 
 // How the client that create_process started ended.
@@ -81,6 +83,28 @@ enum { stop_grace_seconds = 3 };
 // stop_grace_seconds later. Returns once it has ended, or at the latest
 // stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
+
+// A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
+// the console event's on Windows; 0 for none.
+
+// Passes a stop request on to the client: the same signal on POSIX; on Windows, whose
+// console gives the client the same event, it ends the client at once. Nothing once the
+// client has ended.
+void pass_stop(int stop);
+
+// Ends the client for certain (SIGKILL; TerminateProcess). Nothing once it has ended.
+void kill_client();
+
+// Waits up to `ms` milliseconds for the client to end, relaying nothing. True once it has.
+bool await_client(int ms);
+
+// The stop request as a report names it: "signal 15", "CTRL_CLOSE_EVENT".
+const char* stop_name(int stop);
+
+// Ends the process as the stop request would have ended it without the wrapper: by the
+// signal's default action on POSIX (a shell sees 128 + its number); on Windows with the
+// code of a process the console ended.
+[[noreturn]] void end_by_stop(int stop);
 
 // The value of the environment variable `name`, terminated: "" when unset; nullptr when
 // it is too long to read whole. Valid until the next call.
@@ -122,11 +146,13 @@ struct pump_news {
   unsigned long reads;  // calls to the sink
   bool pipes_ended;     // both streams have had their end mark
   bool client_ended;    // the client has ended (looked for only when asked)
+  int stop;             // the first request to stop the wrapper, or 0
 };
 
 // Relays for up to `ms` milliseconds (-1: no limit), or less: it may return once reads
-// have been handed on or a stream has ended. With `watch_client` it returns when the
-// client ends too, or, where the system cannot wake on that, looks as it returns.
+// have been handed on, a stream has ended or a stop request has come. With
+// `watch_client` it returns when the client ends too, or, where the system cannot wake
+// on that, looks at least once a second and as it returns.
 pump_news pump_wait(int ms, bool watch_client);
 
 // Hands the end mark of each stream that has not ended (another process may hold its

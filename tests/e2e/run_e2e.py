@@ -381,14 +381,31 @@ UTF16_CASES = [
 SLACK = {"native": 8, "wine": 20}
 
 
+def stopped(cause):
+    return report(b"veskar stopped by " + cause + b": ftp stopped")
+
+
 # veskar owns its client: it never leaves it behind. The stop comes once the client has
 # printed what the row shows and written its process id (action p): a signal to veskar
-# alone. Each row: name, build, how, client actions, stdout after the banner (None: not
-# checked), stderr, status, and the seconds within which veskar and the client must both
-# have ended after the stop.
+# alone, or to its process group ("group", as timeout(1) sends it), started with SIGHUP
+# ignored when "nohup" says so. Each row: name, build, how, client actions, stdout after
+# the banner (None: not checked), stderr, status, and the seconds within which veskar
+# and the client must both have ended after the stop.
 OWNED_CASES = [
+    ("SIGTERM to veskar alone: passed on, reported after the client's last words", "native",
+     (signal.SIGTERM, ""), [out(b"150 Opening\r\nftp> put big"), "t:\\s50%\\n", "p", "s:30000"],
+     b"150 Opening\r\nftp> put big 50%\n" + stopped(b"signal 15"), b"", -15, 5),
+    ("SIGHUP to veskar alone", "native", (signal.SIGHUP, ""), [err(b"ftp> "), "p", "s:30000"],
+     stopped(b"signal 1"), b"ftp> ", -1, 5),
+    ("SIGTERM to the whole group: one report", "native", (signal.SIGTERM, "group"),
+     [out(b"ftp> get big"), "t:\\saborted\\n", "p", "s:30000"],
+     b"ftp> get big aborted\n" + stopped(b"signal 15"), b"", -15, 5),
+    ("a client that ignores SIGTERM is killed, and veskar ends by SIGTERM", "native", (signal.SIGTERM, ""),
+     [out(b"ftp> "), "T", "p", "s:30000"], b"ftp> \n" + stopped(b"signal 15"), b"", -15, 3 + 5),
     ("SIGKILL to veskar alone: the client goes with it", "native", (signal.SIGKILL, ""),
      [out(b"ftp> "), "p", "s:30000"], None, b"", -9, 2),
+    ("SIGHUP ignored by the caller stays ignored, by veskar and the client", "native",
+     (signal.SIGHUP, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
 ]
 
 
@@ -441,6 +458,8 @@ def run_owned_case(wrapper, row, failures):
     name, _, how, actions, want_out, want_err, status, within = row
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         command, env = wrapper.prepare(bin_dir, actions)
+        if "nohup" in how[1]:
+            command = ["/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""] + command
         # Files: a client that outlives veskar would hold a pipe open.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
             process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,

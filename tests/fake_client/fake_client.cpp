@@ -15,6 +15,7 @@
 //   m:NAME   create the empty file NAME, to show that the client ran
 //   d        write "fds:" and the client's open descriptors, "fds:0,1,2\n" (POSIX)
 //   T        from now on, ignore SIGTERM (POSIX; nothing on Windows)
+//   t:TEXT   from now on, on SIGTERM write TEXT to stdout, then end by SIGTERM (POSIX)
 //   p        write the client's process id to the file client.pid
 //   W:MS     for MS milliseconds, write 4 KiB to the file busy.dat every 100 ms and
 //            print nothing: a transfer that shows only in the client's I/O counters
@@ -155,6 +156,18 @@ BOOL WINAPI on_control(DWORD event) {
 void on_interrupt(int) {
   write_all(1, "interrupted\n", 12);
   interrupted = 1;
+}
+#endif
+
+#ifndef _WIN32
+// Action t's words, and its handler: a client that says something as it ends.
+char last_words[64 * 1024];
+size_t last_words_length = 0;
+
+void on_terminate(int) {
+  write_all(1, last_words, last_words_length);
+  signal(SIGTERM, SIG_DFL);
+  raise(SIGTERM);
 }
 #endif
 
@@ -325,6 +338,11 @@ int main(int argc, char** argv) {
     } else if (strcmp(action, "T") == 0) {
 #ifndef _WIN32
       signal(SIGTERM, SIG_IGN);
+#endif
+    } else if (strncmp(action, "t:", 2) == 0) {
+#ifndef _WIN32
+      last_words_length = decode(action + 2, last_words);
+      signal(SIGTERM, on_terminate);
 #endif
     } else if (strncmp(action, "W:", 2) == 0) {
       FILE* busy = fopen("busy.dat", "wb");
