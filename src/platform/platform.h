@@ -56,10 +56,12 @@ void shield_from_signals();
 // gets the words split_command_line takes from the line (on Windows, its own runtime
 // takes them). May change the characters of `command_line`. True only once the client
 // has really started. The client is kept for stop_client and its kin.
-// It does not outlive the wrapper: on Linux it gets SIGTERM when the wrapper dies, even
-// of SIGKILL. From now on a request to stop the wrapper (SIGTERM or
-// SIGHUP not ignored at start; the console's close, logoff or shutdown) no longer ends
-// it: pump_wait reports it.
+// It gets the standard handles and nothing the wrapper holds besides (on POSIX, what the
+// wrapper inherited still passes). It does not outlive the wrapper: on Windows it runs
+// in a job that ends with the wrapper, where the system gives one; on Linux it gets
+// SIGTERM when the wrapper dies, even of SIGKILL. From now on a request to stop the
+// wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
+// shutdown) no longer ends it: pump_wait reports it.
 bool create_process(os_char* command_line);
 
 // How the client that create_process started ended.
@@ -103,7 +105,7 @@ const char* stop_name(int stop);
 
 // Ends the process as the stop request would have ended it without the wrapper: by the
 // signal's default action on POSIX (a shell sees 128 + its number); on Windows with the
-// code of a process the console ended.
+// code of a process the console ended, and with it the client's job and all in it.
 [[noreturn]] void end_by_stop(int stop);
 
 // The value of the environment variable `name`, terminated: "" when unset; nullptr when
@@ -122,6 +124,7 @@ bool write_handle(os_handle handle, const char* bytes, size_t length);
 void print_text(const char* text);
 
 // Ends the process at once with `status`. Buffered runtime streams are not flushed.
+// What the client started and left running is left alone.
 [[noreturn]] void exit_process(int status);
 
 enum { line_buffer_size = 1024 };

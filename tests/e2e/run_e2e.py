@@ -267,6 +267,9 @@ SETTING_CASES = [
     ("transfer done, quiet grandchild left, exit 1: its end", {"VESKAR_IDLE_TIMEOUT": "2"},
      [out(b"226 Transfer complete.\r\n"), "g:30000", "x:1"],
      b"226 Transfer complete.\r\n" + report(b"ftp ended with exit status 1"), b"", 5, {"within": 2}),
+    # Nor is it ended with veskar, which leaves it as it would have without a job.
+    ("a process the client left outlives veskar's normal end", {"VESKAR_IDLE_TIMEOUT": "1"},
+     ["g:4000", out(b"parent\n")], b"parent\n", b"", 0, {"within": 2, "outlives": 4}),
     ("off: 0 waits for the grandchild as without the setting", {"VESKAR_IDLE_TIMEOUT": "0"},
      ["g:2500", out(b"parent\n")], b"parent\ngrandchild done\n", b"", 0),
     ("off: empty", {"VESKAR_IDLE_TIMEOUT": ""}, ["s:1500", out(b"late\n")], b"late\n", b"", 0),
@@ -385,12 +388,14 @@ def stopped(cause):
     return report(b"veskar stopped by " + cause + b": ftp stopped")
 
 
-# veskar owns its client: it never leaves it behind. The stop comes once the client has
-# printed what the row shows and written its process id (action p): a signal to veskar
-# alone, or to its process group ("group", as timeout(1) sends it), started with SIGHUP
-# ignored when "nohup" says so. Each row: name, build, how, client actions, stdout after
-# the banner (None: not checked), stderr, status, and the seconds within which veskar
-# and the client must both have ended after the stop.
+# veskar owns its client: it hands it only its own handles, and never leaves it behind.
+# The stop comes once the client has printed what the row shows and written its process
+# id (action p). Natively a signal goes to veskar alone, or to its process group
+# ("group", as timeout(1) sends it), started with SIGHUP ignored when "nohup" says so;
+# under Wine, stop_launcher holds an inheritable handle and, for "terminate", ends veskar
+# with TerminateProcess. Each row: name, build, how, client actions, stdout after the
+# banner (None: not checked), stderr, status, and the seconds within which veskar and
+# the client must both have ended after the stop.
 OWNED_CASES = [
     ("SIGTERM to veskar alone: passed on, reported after the client's last words", "native",
      (signal.SIGTERM, ""), [out(b"150 Opening\r\nftp> put big"), "t:\\s50%\\n", "p", "s:30000"],
@@ -406,6 +411,10 @@ OWNED_CASES = [
      [out(b"ftp> "), "p", "s:30000"], None, b"", -9, 2),
     ("SIGHUP ignored by the caller stays ignored, by veskar and the client", "native",
      (signal.SIGHUP, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
+    ("TerminateProcess on veskar: the client goes with it", "wine", "terminate",
+     [out(b"ftp> "), "p", "s:30000"], None, b"", 0, 2),
+    ("an inheritable handle veskar holds does not reach the client", "wine", "hold", ["h"],
+     b"handle:closed\n", b"", 0, None),
 ]
 
 
@@ -454,17 +463,21 @@ def stop_natively(bin_dir, process, how, within, name, failures):
         os.kill(client, signal.SIGKILL)
 
 
-def run_owned_case(wrapper, row, failures):
+def run_owned_case(wrapper, launcher, row, failures):
     name, _, how, actions, want_out, want_err, status, within = row
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         command, env = wrapper.prepare(bin_dir, actions)
-        if "nohup" in how[1]:
+        if wrapper.wine:
+            line = subprocess.list2cmdline([native_path(wrapper, wrapper.wrapper)] + actions)
+            command = [command[0], launcher] + (["--terminate"] if how == "terminate" else []) + [line]
+        elif "nohup" in how[1]:
             command = ["/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""] + command
         # Files: a client that outlives veskar would hold a pipe open.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
             process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                        cwd=bin_dir, env=env, start_new_session=True)
-            stop_natively(bin_dir, process, how, within, name, failures)
+            if not wrapper.wine:
+                stop_natively(bin_dir, process, how, within, name, failures)
             try:
                 process.wait(timeout=60)
             except subprocess.TimeoutExpired:
@@ -474,6 +487,12 @@ def run_owned_case(wrapper, row, failures):
             stderr.seek(0)
             got = (None if want_out is None else stdout.read(), stderr.read(), process.returncode)
         check(name, got, (None if want_out is None else wrapper.banner + want_out, want_err, status), failures)
+        if how == "terminate":
+            with open(os.path.join(bin_dir, "client_end.txt")) as f:
+                took = f.read().strip()
+            if not took.isdigit() or int(took) > within * 1000:
+                failures.append("%s: the client's end after veskar's: %s, want at most %d ms"
+                                % (name, took if not took.isdigit() else took + " ms", within * 1000))
     return 1
 
 
@@ -529,6 +548,13 @@ def run_setting_case(wrapper, build, row, failures):
             if os.path.exists("/proc/%d" % pid):
                 failures.append("%s: the client (process %d) still runs" % (name, pid))
                 os.kill(pid, 9)
+        if "outlives" in options:
+            mark = os.path.join(bin_dir, "grandchild.done")
+            deadline = began + options["outlives"] + SLACK[build]
+            while not os.path.exists(mark) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            if not os.path.exists(mark):
+                failures.append("%s: the grandchild never finished" % name)
         started = os.path.exists(os.path.join(bin_dir, "started"))
         if not options.get("ran", True) and started:
             failures.append("%s: the client ran" % name)
@@ -672,11 +698,12 @@ def main():
     options = parser.parse_args()
     launcher = os.path.abspath(options.launcher or os.path.join(os.path.dirname(options.client),
                                                                 "utf16_launcher.exe"))
+    stop_launcher = os.path.join(os.path.dirname(launcher), "stop_launcher.exe")
     wrapper = Wrapper(options.wrapper, options.client, options.wine)
 
     build = "wine" if options.wine else "native"
     # The rows that wait on timers first, so that their waits overlap the rest.
-    cases = [lambda failures, row=row: run_owned_case(wrapper, row, failures)
+    cases = [lambda failures, row=row: run_owned_case(wrapper, stop_launcher, row, failures)
              for row in OWNED_CASES if options.only in row[0] and row[1] == build]
     cases += settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only)
     for row in CASES:
