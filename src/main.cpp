@@ -33,6 +33,8 @@ bool launch_child() { return create_process(command_line); }
 // The runtime's own split of the wrapper's command line, in the system's characters: on
 // Windows (wmain) no argument passes through the ANSI code page on its way to the client.
 int os_main(int argc, os_char** argv) {
+  // Before anything opens a handle.
+  fill_std_handles();
   // Before the banner: a standard output whose reader has gone must fail that write,
   // not end the wrapper before the client has even run.
   shield_from_signals();

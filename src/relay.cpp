@@ -90,8 +90,15 @@ void relay_streams() {
   if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
-  watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client);
+  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client);
   end_pump();
+  // Asked to stop: reported after all the client printed, its last unfinished lines
+  // scanned; the client's end is the stop's doing.
+  if (stop != 0) {
+    report_stop(stop_name(stop));
+    finish_record(record_stopped, nullptr);
+    end_by_stop(stop);
+  }
   // How the client ended is its last word, after everything it printed.
   if (!stopped) report_client_end(client_ending());
 }

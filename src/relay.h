@@ -10,6 +10,8 @@
 // client is watched meanwhile: one quiet for that long is stopped and reported as a
 // sign (status_stalled), alone; once it has ended, its end decides. After either, what
 // the pipes still hold (another process may hold them) is relayed for a bounded time.
+// A request to stop the wrapper stops the client too and is reported, alone, after all
+// the client printed; then the wrapper ends as that request would have ended it.
 void relay_streams();
 
 // The echo-and-scan path of one read (length 0: the end of that stream), after

@@ -70,6 +70,14 @@ void report_sign(const char* text, run_status status) {
   record(status);
 }
 
+void report_stop(const char* cause) {
+  char text[line_buffer_size];
+  format_line(text, "veskar stopped by %s: ftp stopped", cause);
+  record_sign(recorded_stop, text, strlen(text), -1, 0, false);
+  write_banner();
+  write_line(report_text_format, text);
+}
+
 void report_stall(unsigned seconds) {
   char number[24];
   format_number(seconds, number);

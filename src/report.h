@@ -33,6 +33,10 @@ void report_sign(const char* text, run_status status);
 // Reports a client stopped after `seconds` without activity: status_stalled.
 void report_stall(unsigned seconds);
 
+// Reports that the wrapper was asked to stop, by `cause` ("signal 15"), and stopped the
+// client. No status: the wrapper ends as the request would have ended it.
+void report_stop(const char* cause);
+
 // Reports a client that ended with a nonzero exit status or by a signal, with
 // status_client_failed; nothing for a client that ended well or as nobody knows.
 void report_client_end(client_end end);

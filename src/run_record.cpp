@@ -277,9 +277,12 @@ void finish_record(int status, const char* error) {
   put(",\"arguments\":");
   put(record.arguments);
   put(",\"status\":");
-  put_number(static_cast<unsigned long long>(status));
+  if (status == record_stopped)
+    put("null");
+  else
+    put_number(static_cast<unsigned long long>(status));
   put(",\"status_name\":\"");
-  put(status >= 0 && status <= 5 ? status_names[status] : "other");
+  put(status == record_stopped ? "stopped" : status >= 0 && status <= 5 ? status_names[status] : "other");
   put("\",\"error\":");
   if (error != nullptr)
     put_quoted(error, strlen(error), line_buffer_size);

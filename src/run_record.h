@@ -38,6 +38,10 @@ void record_client_end(client_end end);
 // ("631 bytes sent in ...").
 void record_output(int stream, const char* bytes, size_t length);
 
-// Appends the record, with the run's status and, for a run that could not be set up,
-// the reason. A record that cannot be written is said in one line on saved_stderr.
+// The status of a run that ends by the stop veskar was asked for: it has none.
+enum { record_stopped = -1 };
+
+// Appends the record, with the run's status (record_stopped for a stopped run) and, for
+// a run that could not be set up, the reason. A record that cannot be written is said
+// in one line on saved_stderr.
 void finish_record(int status, const char* error);

@@ -1,6 +1,7 @@
 #include "watchdog.h"
 
-const watch_calls system_watch_calls = {clock_ms, pump_wait, client_counters};
+const watch_calls system_watch_calls = {clock_ms,  pump_wait,    client_counters,
+                                        pass_stop, await_client, kill_client};
 
 namespace {
 
@@ -8,7 +9,7 @@ enum watch_phase {
   watch_off,       // no idle timeout
   watch_watching,  // the client runs and may be quiet for up to quiet_limit
   watch_stalled,   // stalled() was called: the drain starts once it has returned
-  watch_draining,  // after the stall or the client's end, until drain_end
+  watch_draining,  // after the stall, the client's end or a stop, until drain_end
 };
 
 // One relay's watchdog, in milliseconds of clock_ms.
@@ -20,6 +21,8 @@ struct watchdog {
   int64_t drain_end;
   unsigned long reads;  // the reads handed on, and the client's counters,
   uint64_t moved[2];    // when last looked at
+  int stop;             // the request to stop, once passed on, and when
+  int64_t stop_at;
 };
 
 // What look() returns instead of the time the next wait may take.
@@ -33,7 +36,14 @@ void start_drain(watchdog* watch, int64_t now) {
 // Takes what the pump has seen by `now`: how long the next wait may last, or what to
 // do instead.
 int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64_t now) {
-  if (watch->phase == watch_off) return news.pipes_ended ? relay_over : no_limit;
+  // Whatever the phase: what the client prints as it ends comes before the report.
+  if (news.stop != 0 && watch->stop == 0) {
+    calls->pass_stop(news.stop);
+    watch->stop = news.stop;
+    watch->stop_at = now;
+    start_drain(watch, now);
+  }
+  if (watch->phase == watch_off) return news.pipes_ended && news.client_ended ? relay_over : no_limit;
   // Stopping the client may have taken seconds: the drain counts from its return.
   if (watch->phase == watch_stalled) start_drain(watch, now);
   // Its own end decides: a quiet process it left holding the pipes is no stall of its.
@@ -64,21 +74,33 @@ int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64
 
 }  // namespace
 
-void watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled) {
-  watchdog watch = {idle_seconds > 0 ? watch_watching : watch_off, 0, 0, 0, 0, 0, {0, 0}};
+int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled) {
+  watchdog watch = {idle_seconds > 0 ? watch_watching : watch_off, 0, 0, 0, 0, 0, {0, 0}, 0, 0};
   if (watch.phase == watch_watching) {
     watch.quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
     watch.last_activity = watch.next_look = calls->clock_ms();
   }
-  pump_news news = {0, false, false};
+  pump_news news = {0, false, false, 0};
   for (;;) {
     // Off, the clock is never read: an idle relay costs nothing until a pipe moves.
-    int wait = look(&watch, calls, news, watch.phase == watch_off ? 0 : calls->clock_ms());
-    if (wait == relay_over) return;
+    bool timed = watch.phase != watch_off || news.stop != 0;
+    int wait = look(&watch, calls, news, timed ? calls->clock_ms() : 0);
+    if (wait == relay_over) break;
     if (wait == stall_now) {
       stalled();
       continue;
     }
-    news = calls->wait(wait, watch.phase == watch_watching);
+    // Off, the client is waited for once its pipes have ended.
+    bool watch_client = watch.phase == watch_watching || (watch.phase == watch_off && news.pipes_ended);
+    news = calls->wait(wait, watch_client);
   }
+  if (watch.stop != 0) {
+    int64_t left = watch.stop_at + stop_grace_seconds * 1000 - calls->clock_ms();
+    if (!calls->await_client(left > 0 ? static_cast<int>(left) : 0)) {
+      calls->kill_client();
+      // Even SIGKILL waits for a process stuck in the kernel: not for ever.
+      calls->await_client(stop_grace_seconds * 1000);
+    }
+  }
+  return watch.stop;
 }

@@ -1,6 +1,7 @@
 // The watchdog of VESKAR_IDLE_TIMEOUT: what counts as the client's activity, when it has
-// stalled, and how long the pipes are drained after its stall or its end. The rules
-// make no system call of their own: the platform's come through watch_calls.
+// stalled, and how long the pipes are drained after its stall or its end; and what
+// happens when the wrapper is asked to stop. The rules make no system call of their
+// own: the platform's come through watch_calls.
 #pragma once
 
 #include <stdint.h>
@@ -12,8 +13,12 @@ struct watch_calls {
   int64_t (*clock_ms)();
   pump_news (*wait)(int ms, bool watch_client);
   bool (*counters)(uint64_t moved[2]);
+  void (*pass_stop)(int stop);
+  bool (*await_client)(int ms);
+  void (*kill_client)();
 };
-extern const watch_calls system_watch_calls;  // clock_ms, pump_wait, client_counters
+// clock_ms, pump_wait, client_counters, pass_stop, await_client, kill_client
+extern const watch_calls system_watch_calls;
 
 // Called once when the client has gone quiet for its idle time, never beside a call to
 // the sink: it stops the client and reports the stall.
@@ -21,12 +26,17 @@ typedef void (*stall_handler)();
 
 enum { drain_seconds = 2, look_ms = 1000 };
 
-// Relays between start_pump and end_pump until both pipes have ended, through `calls`.
-// With idle_seconds 0 it waits with no timeout and never looks at the client. Otherwise
-// it watches the client: activity is a read handed on, or a change in the bytes its
-// reads and writes moved, looked at about once a second. Once idle_seconds pass with
-// none, it calls `stalled`. Once the client has ended, its end decides and it is never
-// stalled. After either, the relay goes on until both pipes have ended or drain_seconds
-// have passed, so that a process holding a pipe cannot keep it. While the client is
-// quiet it wakes at most once a second.
-void watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled);
+// Relays between start_pump and end_pump, through `calls`, until both pipes have ended
+// and the client has ended. With idle_seconds 0 it waits with no timeout, and looks at
+// the client only once the pipes have ended. Otherwise it watches the client: activity
+// is a read handed on, or a change in the bytes its reads and writes moved, looked at
+// about once a second. Once idle_seconds pass with none, it calls `stalled`. Once the
+// client has ended, its end decides and it is never stalled. After either, the relay
+// goes on until both pipes have ended or drain_seconds have passed, so that a process
+// holding a pipe cannot keep it. While the client is quiet it wakes at most once a
+// second.
+// A request to stop the wrapper, whenever it comes, is passed on to the client at once;
+// what the client prints as it ends is relayed until the pipes end, for drain_seconds
+// at most. A client still there stop_grace_seconds after the request is killed, and
+// waited for as long again at most. Returns the request, or 0 when none came.
+int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled);

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +14,9 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 extern char** environ;
 
@@ -27,9 +29,24 @@ namespace {
 // wrapper itself and must stay its own.
 os_handle client_std[2] = {STDOUT_FILENO, STDERR_FILENO};
 
-// Signals the wrapper ignores for itself but that a client must get as it would
-// without the wrapper: those that were at their default when the wrapper started.
+// Signals the wrapper ignores or catches for itself but that a client must get as it
+// would without the wrapper: those that were at their default when the wrapper started.
 sigset_t client_default_signals;
+
+// The requests to stop the wrapper that it takes once the client runs, as events of the
+// relay: a handler notes the first and wakes the pump's poll through a pipe of its own.
+const int stop_signals[] = {SIGTERM, SIGHUP};
+volatile sig_atomic_t stop_received = 0;
+int stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int signal_number) {
+  int saved = errno;
+  if (stop_received == 0) stop_received = signal_number;
+  // Nonblocking: a full pipe already wakes the poll.
+  ssize_t written = write(stop_pipe[1], "", 1);
+  (void)written;
+  errno = saved;
+}
 
 // Room for the client's argument words, as split_command_line needs it.
 char argument_area[command_line_size];
@@ -95,6 +112,12 @@ bool close_handle(os_handle handle) {
   return close(descriptor(handle)) == 0 || errno == EINTR;
 }
 
+void fill_std_handles() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    // open takes the lowest free number: this one. Without a null device, as before.
+    if (!is_open(fd)) open("/dev/null", O_RDWR);
+}
+
 void shield_from_signals() {
   sigemptyset(&client_default_signals);
   const int signals[] = {SIGINT, SIGQUIT, SIGPIPE};
@@ -119,32 +142,133 @@ void shield_from_signals() {
   }
 }
 
+namespace {
+
+// Takes the stop signals that were not ignored when the wrapper started as the relay's
+// events from now on; they get the default in the client. They stay blocked until the
+// client has started: *mask_before is the mask to go back to. Where the wrapper cannot
+// have its wake-up pipe, they end it as ever.
+void catch_stop_signals(sigset_t* mask_before) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal_number : stop_signals) sigaddset(&stops, signal_number);
+  sigprocmask(SIG_BLOCK, &stops, mask_before);
+  if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction catcher;
+  memset(&catcher, 0, sizeof catcher);
+  catcher.sa_handler = on_stop_signal;
+  catcher.sa_mask = stops;
+  catcher.sa_flags = SA_RESTART;
+  for (int signal_number : stop_signals) {
+    struct sigaction previous;
+    // nohup's SIGHUP stays ignored, for the wrapper and the client.
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN &&
+        sigaction(signal_number, &catcher, nullptr) == 0)
+      sigaddset(&client_default_signals, signal_number);
+  }
+}
+
+// Makes `fd` the client's descriptor `target`, open across exec.
+bool hand_over(os_handle fd, int target) {
+  // dup2 onto the same number is a no-op that leaves close-on-exec set.
+  if (descriptor(fd) == target) return fcntl(target, F_SETFD, 0) == 0;
+  return dup2(descriptor(fd), target) == target;
+}
+
+// Runs the program argv[0] names, found through PATH as execvp finds it, and returns
+// only on failure, with errno set. Unlike execvp it never hands a file that is no
+// program to /bin/sh: such a client does not start.
+void exec_client(char** argv) {
+  const char* file = argv[0];
+  if (strchr(file, '/') != nullptr) {
+    execve(file, argv, environ);
+    return;
+  }
+  const char* search = getenv("PATH");
+  if (search == nullptr) search = "/bin:/usr/bin";  // the C library's default
+  size_t file_length = strlen(file);
+  bool denied = false;
+  char path[4096];
+  for (const char* entry = search;; ++entry) {
+    const char* end = strchrnul(entry, ':');
+    size_t length = static_cast<size_t>(end - entry);
+    if (length + 1 + file_length < sizeof path) {
+      memcpy(path, entry, length);
+      if (length > 0) path[length++] = '/';  // an empty entry is the current directory
+      memcpy(path + length, file, file_length + 1);
+      execve(path, argv, environ);
+      // As execvp: an entry without the program is passed over, any other failure ends
+      // the search, and a denied one is told when nothing else was found.
+      if (errno == EACCES) denied = true;
+      else if (errno != ENOENT && errno != ENOTDIR && errno != ESTALE && errno != ENODEV &&
+               errno != ETIMEDOUT)
+        return;
+    }
+    if (*end == '\0') break;
+    entry = end;
+  }
+  errno = denied ? EACCES : ENOENT;
+}
+
+// The forked child's way to the client. On failure it writes errno to `report`.
+[[noreturn]] void start_client(pid_t parent, const sigset_t* mask, int report) {
+  // The client's signals as the wrapper found them.
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+    if (sigismember(&client_default_signals, signal_number) == 1) signal(signal_number, SIG_DFL);
+  sigprocmask(SIG_SETMASK, mask, nullptr);
+  // The pipes' write ends are numbers past 2, since every standard descriptor is open:
+  // the first hand_over cannot replace the second's.
+  bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO);
+#ifdef __linux__
+  // SIGKILL cannot be caught and passed on: the kernel ends the client instead. Set only
+  // now, so the wrapper may already have died: then the client must not run at all.
+  if (ready) prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(127);
+#else
+  (void)parent;
+#endif
+  if (ready) exec_client(argument_words);
+  int error = errno;
+  ssize_t written = write(report, &error, sizeof error);
+  (void)written;
+  _exit(127);
+}
+
+}  // namespace
+
 bool create_process(os_char* command_line) {
   // The words the client's runtime would take from the line on Windows, so that the
   // client gets the wrapper's own arguments on both systems.
   if (split_command_line(command_line, argument_area, argument_words) == 0) return false;
   if (client_std[0] == no_handle || client_std[1] == no_handle) return false;
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  if (posix_spawn_file_actions_init(&actions) != 0) return false;
-  if (posix_spawnattr_init(&attributes) != 0) return false;
-  // dup2 onto 1 and 2 clears close-on-exec there, also when the numbers already match.
-  // The error pipe's write end was the last of four new descriptors, so it is at least
-  // 3 and the first dup2 cannot replace it.
-  bool ready =
-      posix_spawn_file_actions_adddup2(&actions, descriptor(client_std[0]), STDOUT_FILENO) == 0 &&
-      posix_spawn_file_actions_adddup2(&actions, descriptor(client_std[1]), STDERR_FILENO) == 0 &&
-      posix_spawnattr_setsigdefault(&attributes, &client_default_signals) == 0 &&
-      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF) == 0;
-  pid_t pid;
-  // posix_spawnp reports a failed exec itself, so "started" is known for certain here.
-  bool started = ready && posix_spawnp(&pid, argument_words[0], &actions, &attributes,
-                                       argument_words, environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (started) client_pid = pid;
-  return started;
+  // Closed by the client's exec, or carries why it failed: "started" is known for
+  // certain before the relay starts.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  sigset_t mask_before;
+  catch_stop_signals(&mask_before);
+  pid_t parent = getpid();
+  // Not posix_spawn: the parent-death signal must be set in the child.
+  pid_t pid = fork();
+  if (pid == 0) start_client(parent, &mask_before, report[1]);
+  close(report[1]);
+  int error = 0;
+  ssize_t got = -1;
+  if (pid > 0) {
+    do got = read(report[0], &error, sizeof error);
+    while (got < 0 && errno == EINTR);
+  }
+  close(report[0]);
+  if (pid > 0 && got != 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  // A stop request that came meanwhile is taken now.
+  sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+  if (pid <= 0 || got != 0) return false;
+  client_pid = pid;
+  return true;
 }
 
 namespace {
@@ -168,17 +292,6 @@ bool reap(int options) {
   return true;
 }
 
-// Waits up to `seconds` for the client to end; true once it has.
-bool client_ended_within(int seconds) {
-  enum { step_ms = 50 };
-  for (int waited = 0; waited < seconds * 1000; waited += step_ms) {
-    if (reap(WNOHANG)) return true;
-    struct timespec pause = {0, step_ms * 1000000L};
-    nanosleep(&pause, nullptr);
-  }
-  return false;
-}
-
 // A descriptor that polls readable once the client has ended (Linux 5.3 and later),
 // or -1.
 int client_end_descriptor() {
@@ -188,15 +301,52 @@ int client_end_descriptor() {
   return -1;
 }
 
+// Sends the client a signal. Never once reaped, so that the number cannot have gone to
+// another process meanwhile.
+void signal_client(int signal_number) {
+  if (!client_reaped && client_pid > 0) kill(client_pid, signal_number);
+}
+
 }  // namespace
 
+bool await_client(int ms) {
+  enum { step_ms = 50 };
+  for (int waited = 0; waited < ms; waited += step_ms) {
+    if (reap(WNOHANG)) return true;
+    struct timespec pause = {0, step_ms * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+  return reap(WNOHANG);
+}
+
 void stop_client() {
-  // Never reaped before, so the id cannot have gone to another process meanwhile.
-  if (client_reaped || client_pid <= 0 || kill(client_pid, SIGTERM) != 0) return;
-  if (client_ended_within(stop_grace_seconds)) return;
-  kill(client_pid, SIGKILL);
+  signal_client(SIGTERM);
+  if (await_client(stop_grace_seconds * 1000)) return;
+  kill_client();
   // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
-  client_ended_within(stop_grace_seconds);
+  await_client(stop_grace_seconds * 1000);
+}
+
+void pass_stop(int stop) { signal_client(stop); }
+
+void kill_client() { signal_client(SIGKILL); }
+
+const char* stop_name(int stop) {
+  static char name[32];
+  snprintf(name, sizeof name, "signal %d", stop);
+  return name;
+}
+
+void end_by_stop(int stop) {
+  // The caller then sees what it would have seen without the wrapper: $? of 143 in a
+  // shell for SIGTERM.
+  signal(stop, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, stop);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(stop);
+  _exit(128 + stop);
 }
 
 client_end client_ending() {
@@ -294,7 +444,8 @@ enum { burst_reads = 16 };
 // The relay's state between start_pump and end_pump.
 struct pump_state {
   stream_sink sink;
-  struct pollfd polled[3];  // the two pipes (-1 once ended), then the client's end
+  // The two pipes (-1 once ended), the client's end, the stop signals' wake-up.
+  struct pollfd polled[4];
   // ready[s]: a read of stream s will not block (nonblocking) or poll said it has data.
   bool ready[2];
   bool nonblocking;
@@ -302,6 +453,7 @@ struct pump_state {
   int reads_since_poll;
   unsigned long reads;
   int end_fd;  // client_end_descriptor(), once asked for
+  int stop_told;  // the stop request the last news carried
 };
 pump_state pump;
 char burst[burst_reads][chunk_size];
@@ -339,12 +491,16 @@ void read_burst(int s) {
   }
 }
 
-// Polls the open pipes, and the client's end when `end` is its descriptor, for up to
-// `timeout` ms. True when the client has ended.
+// Polls the open pipes, the stop signals' wake-up, and the client's end when `end` is
+// its descriptor, for up to `timeout` ms. True when the client has ended.
 bool poll_pipes(int timeout, int end) {
   pump.reads_since_poll = 0;
   pump.polled[2] = {end, POLLIN, 0};
-  int polled = poll(pump.polled, 3, timeout);
+  int polled = poll(pump.polled, 4, timeout);
+  char wake_ups[64];
+  if (polled > 0 && pump.polled[3].revents != 0)
+    while (read(stop_pipe[0], wake_ups, sizeof wake_ups) > 0) {
+    }
   if (polled < 0 && errno != EINTR && errno != EAGAIN) {
     // Cannot wait any more: read both in turn, blocking, so nothing is lost and
     // nothing spins.
@@ -369,6 +525,7 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
   pump.polled[0] = {descriptor(output_read), POLLIN, 0};
   pump.polled[1] = {descriptor(error_read), POLLIN, 0};
   pump.polled[2] = {-1, POLLIN, 0};
+  pump.polled[3] = {stop_pipe[0], POLLIN, 0};
   // The read ends are the wrapper's own, so making them nonblocking touches no one
   // else. A stream is then read until it is empty before the relay waits again: one
   // poll per burst of output instead of one per read.
@@ -383,6 +540,7 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
   pump.reads_since_poll = 0;
   pump.reads = 0;
   pump.end_fd = not_opened;
+  pump.stop_told = 0;
 }
 
 pump_news pump_wait(int ms, bool watch_client) {
@@ -397,7 +555,7 @@ pump_news pump_wait(int ms, bool watch_client) {
     // so that it waits at most about one pipe's worth of the first.
     if (idle || pump.reads_since_poll >= burst_reads) {
       // What came is handed on: the caller looks before anything more is waited for.
-      if (pump.reads != reads_before || client_gone) break;
+      if (pump.reads != reads_before || client_gone || stop_received != pump.stop_told) break;
       if (pump.open_count == 0 && !watch_client) break;
       // No timeout when both are drained and none is asked for: an idle client costs
       // nothing until one of its pipes moves.
@@ -407,6 +565,11 @@ pump_news pump_wait(int ms, bool watch_client) {
         if (left <= 0) break;
         timeout = static_cast<int>(left);
       }
+      // Without a process descriptor, the client's end is looked for once a second.
+      if (watch_client && end < 0 && (timeout < 0 || timeout > 1000)) {
+        if (reap(WNOHANG)) break;
+        timeout = 1000;
+      }
       client_gone = poll_pipes(timeout, end);
     }
     // The streams take turns, one burst each, so neither waits behind the other.
@@ -415,7 +578,10 @@ pump_news pump_wait(int ms, bool watch_client) {
   }
   // Without a process descriptor, the client's end is looked for as the wait ends.
   bool client_ended = watch_client && (end < 0 || client_gone) && reap(WNOHANG);
-  return {pump.reads, pump.open_count == 0, client_ended};
+  // Read after the reaping: a signal sent to the client and the wrapper at once has come
+  // by the time the client can be reaped.
+  pump.stop_told = stop_received;
+  return {pump.reads, pump.open_count == 0, client_ended, pump.stop_told};
 }
 
 void end_pump() {

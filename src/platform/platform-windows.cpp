@@ -1,4 +1,5 @@
-// The wrapper's operating-system operations on Windows: kernel32 and user32.
+// The wrapper's operating-system operations on Windows: kernel32 alone. Not user32: a
+// console program that loads it gets no logoff or shutdown event.
 #include "platform.h"
 
 #include <stdio.h>
@@ -18,10 +19,25 @@ DWORD slot_id(std_slot slot) {
 // One record for both pipes: both are created with inheritable ends.
 SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
 
-BOOL WINAPI keep_running(DWORD event) {
-  // The client shares the console and gets the same event: it aborts its transfer and
-  // goes on, so the wrapper must go on relaying. Other events keep their default.
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+// The output and error handles a client started now gets.
+HANDLE client_std[2] = {nullptr, nullptr};
+
+// The console's request to end the wrapper, once it has come, and the event that wakes
+// the relay for it.
+volatile LONG stop_request = 0;
+HANDLE stop_event = nullptr;
+
+BOOL WINAPI on_console_event(DWORD event) {
+  // The client shares the console and gets the same Ctrl+C: it aborts its transfer and
+  // goes on, so the wrapper must go on relaying.
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  if (stop_event == nullptr) return FALSE;
+  // Close, logoff, shutdown: the system ends the process once this returns, or seconds
+  // later. Meanwhile the relay stops the client, reports and ends the process itself.
+  InterlockedCompareExchange(&stop_request, static_cast<LONG>(event), 0);
+  SetEvent(stop_event);
+  Sleep(INFINITE);
+  return TRUE;
 }
 
 // The relay's state shared by both reader threads. The main thread holds sink_lock but
@@ -37,6 +53,36 @@ bool pump_ended[2];
 
 // The client create_process started, for stop_client and its I/O counters.
 HANDLE client_process = nullptr;
+
+// The job the client runs in, held by this process alone: when the wrapper ends, however
+// it ends, its last handle closes and the client ends with it. nullptr where the system
+// gives none (an older Windows, inside a job that cannot nest), and the client runs as
+// it would without.
+HANDLE client_job = nullptr;
+
+bool set_job_limits(DWORD flags) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  ZeroMemory(&limits, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = flags;
+  return SetInformationJobObject(client_job, JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits) != 0;
+}
+
+void make_job() {
+  client_job = CreateJobObjectW(nullptr, nullptr);
+  // A program the client starts may leave the job when it asks to, as without one.
+  if (client_job != nullptr &&
+      !set_job_limits(JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK)) {
+    CloseHandle(client_job);
+    client_job = nullptr;
+  }
+}
+
+// Room for a list of the handles the client inherits: a single attribute.
+union {
+  char bytes[128];
+  void* align;
+} attribute_area;
 
 bool client_done() {
   return client_process != nullptr && WaitForSingleObject(client_process, 0) == WAIT_OBJECT_0;
@@ -76,7 +122,8 @@ os_handle get_std_handle(std_slot slot) {
 }
 
 bool set_std_handle(std_slot slot, os_handle handle) {
-  return SetStdHandle(slot_id(slot), native(handle)) != 0;
+  client_std[slot] = native(handle);
+  return true;
 }
 
 bool create_pipe(os_handle* read_end, os_handle* write_end) {
@@ -99,21 +146,71 @@ bool duplicate_private(os_handle source, os_handle* copy) {
 
 bool close_handle(os_handle handle) { return CloseHandle(native(handle)) != 0; }
 
+void fill_std_handles() {}
+
 void shield_from_signals() {
+  stop_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   // A handler, not SetConsoleCtrlHandler(NULL, TRUE): that flag would be inherited by
   // the client, which then could not be interrupted at all.
-  SetConsoleCtrlHandler(keep_running, TRUE);
+  SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
 bool create_process(os_char* command_line) {
-  STARTUPINFOW startup;
+  STARTUPINFOEXW startup;
   ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  // An input handle that would not be inherited is handed over as a copy that is.
+  HANDLE input_copy = nullptr;
+  DWORD flags = 0;
+  if (input != nullptr && input != INVALID_HANDLE_VALUE && GetHandleInformation(input, &flags) &&
+      !(flags & HANDLE_FLAG_INHERIT) &&
+      DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &input_copy, 0, TRUE,
+                      DUPLICATE_SAME_ACCESS))
+    input = input_copy;
+  HANDLE handles[3] = {input, client_std[0], client_std[1]};
+  startup.StartupInfo.hStdInput = handles[0];
+  startup.StartupInfo.hStdOutput = handles[1];
+  startup.StartupInfo.hStdError = handles[2];
+  // The client inherits these and nothing else the wrapper holds. Not in the list: no
+  // handle at all, a repeat, and a console handle of Windows 7 (its low two bits set),
+  // which the list refuses and the client gets from the console all the same.
+  HANDLE inherited[3];
+  DWORD count = 0;
+  for (HANDLE handle : handles) {
+    bool skip = handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+                (reinterpret_cast<uintptr_t>(handle) & 3) == 3;
+    for (DWORD k = 0; k < count; ++k) skip = skip || inherited[k] == handle;
+    if (!skip) inherited[count++] = handle;
+  }
+  SIZE_T size = sizeof attribute_area;
+  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&attribute_area);
+  bool listed = InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) &&
+                UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                          inherited, count * sizeof(HANDLE), nullptr, nullptr);
+  // Without the list, every inheritable handle goes, as it always did.
+  if (!listed) startup.StartupInfo.cb = sizeof startup.StartupInfo;
+  make_job();
+  // Suspended until it is in the job, so that nothing it starts slips out.
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
-  if (!CreateProcessW(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process))
+  DWORD creation = CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  bool started = CreateProcessW(nullptr, command_line, nullptr, nullptr, TRUE, creation, nullptr,
+                                nullptr, &startup.StartupInfo, &process);
+  if (listed) DeleteProcThreadAttributeList(startup.lpAttributeList);
+  if (input_copy != nullptr) CloseHandle(input_copy);
+  if (!started) return false;
+  // Inside a job that cannot nest, say: the client runs as it would without one.
+  if (client_job != nullptr && !AssignProcessToJobObject(client_job, process.hProcess)) {
+    CloseHandle(client_job);
+    client_job = nullptr;
+  }
+  if (ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
+    TerminateProcess(process.hProcess, 1);
     return false;
+  }
+  CloseHandle(process.hThread);
   client_process = process.hProcess;
   return true;
 }
@@ -128,10 +225,31 @@ client_end client_ending() {
 }
 
 void stop_client() {
-  if (client_process == nullptr) return;
-  TerminateProcess(client_process, 1);
+  kill_client();
   // Its end closes its ends of the pipes; the wait keeps that before the drain.
-  WaitForSingleObject(client_process, stop_grace_seconds * 1000);
+  await_client(stop_grace_seconds * 1000);
+}
+
+void pass_stop(int) { kill_client(); }
+
+void kill_client() {
+  if (client_process != nullptr) TerminateProcess(client_process, 1);
+}
+
+bool await_client(int ms) {
+  return client_process == nullptr ||
+         WaitForSingleObject(client_process, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+}
+
+const char* stop_name(int stop) {
+  if (stop == CTRL_CLOSE_EVENT) return "CTRL_CLOSE_EVENT";
+  return stop == CTRL_LOGOFF_EVENT ? "CTRL_LOGOFF_EVENT" : "CTRL_SHUTDOWN_EVENT";
+}
+
+void end_by_stop(int) {
+  // The code the console's own handler ends a process with. The job's limit stays: what
+  // the client started ends with the wrapper.
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 const char* read_environment(const char* name) {
@@ -199,17 +317,15 @@ void print_text(const char* text) {
   fflush(stdout);
 }
 
-void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+void exit_process(int status) {
+  // The client has ended, or never ran: what it started and left running stays.
+  if (client_job != nullptr) set_job_limits(0);
+  ExitProcess(static_cast<UINT>(status));
+}
 
 size_t format_line(char* buffer, const char* format, const char* text) {
-  // wsprintfA stops at 1024 bytes but, cut short, may leave no terminator, and a line
-  // of exactly 1023 characters comes back counted as 1024 under Wine; a line that long
-  // or longer is written here instead, cut to its first line_buffer_size - 1 characters.
-  size_t needed = lstrlenA(format) + lstrlenA(text) - 2;
-  if (needed < line_buffer_size - 1) {
-    int length = wsprintfA(buffer, format, text);
-    return length > 0 ? static_cast<size_t>(length) : 0;
-  }
+  // By hand, with kernel32 alone: user32's wsprintfA would cost the console's logoff
+  // and shutdown events.
   size_t used = 0;
   for (const char* f = format; *f != '\0' && used < line_buffer_size - 1; ++f) {
     if (f[0] == '%' && f[1] == 's') {
@@ -239,18 +355,21 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
 }
 
 pump_news pump_wait(int ms, bool watch_client) {
-  HANDLE waits[3];
+  HANDLE waits[4];
   DWORD count = 0;
   for (int s = 0; s < 2; ++s)
     if (!pump_ended[s]) waits[count++] = pump_threads[s];
   if (watch_client && client_process != nullptr) waits[count++] = client_process;
+  // Wakes once, for the console's first request to end.
+  if (stop_event != nullptr) waits[count++] = stop_event;
   LeaveCriticalSection(&sink_lock);
   DWORD timeout = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
   // Cannot wait on them: look again a second later, so that nothing spins.
   if (count == 0 || WaitForMultipleObjects(count, waits, FALSE, timeout) == WAIT_FAILED)
     Sleep(timeout < 1000 ? timeout : 1000);
   EnterCriticalSection(&sink_lock);
-  return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done()};
+  return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done(),
+          static_cast<int>(stop_request)};
 }
 
 void end_pump() {

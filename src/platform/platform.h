@@ -42,6 +42,11 @@ bool duplicate_private(os_handle source, os_handle* copy);
 // Closes a handle. Closing the last write end of a pipe lets its reader see the end.
 bool close_handle(os_handle handle);
 
+// Gives the process the standard input, output and error it was started without (the
+// null device), so that no handle it makes later takes one of their places: a client
+// would get that handle as its own. Nothing on Windows, whose handles have no such places.
+void fill_std_handles();
+
 // Makes sure that Ctrl+C and its kin, and a closed standard output, cannot end the
 // wrapper, while a client started afterwards still gets them as usual.
 void shield_from_signals();
@@ -50,7 +55,13 @@ void shield_from_signals();
 // program search, with the standard handles set through set_std_handle. The client
 // gets the words split_command_line takes from the line (on Windows, its own runtime
 // takes them). May change the characters of `command_line`. True only once the client
-// has really started. The client is kept for stop_client.
+// has really started. The client is kept for stop_client and its kin.
+// It gets the standard handles and nothing the wrapper holds besides (on POSIX, what the
+// wrapper inherited still passes). It does not outlive the wrapper: on Windows it runs
+// in a job that ends with the wrapper, where the system gives one; on Linux it gets
+// SIGTERM when the wrapper dies, even of SIGKILL. From now on a request to stop the
+// wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
+// shutdown) no longer ends it: pump_wait reports it.
 bool create_process(os_char* command_line);
 
 // How the client that create_process started ended.
@@ -75,6 +86,28 @@ enum { stop_grace_seconds = 3 };
 // stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
 
+// A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
+// the console event's on Windows; 0 for none.
+
+// Passes a stop request on to the client: the same signal on POSIX; on Windows, whose
+// console gives the client the same event, it ends the client at once. Nothing once the
+// client has ended.
+void pass_stop(int stop);
+
+// Ends the client for certain (SIGKILL; TerminateProcess). Nothing once it has ended.
+void kill_client();
+
+// Waits up to `ms` milliseconds for the client to end, relaying nothing. True once it has.
+bool await_client(int ms);
+
+// The stop request as a report names it: "signal 15", "CTRL_CLOSE_EVENT".
+const char* stop_name(int stop);
+
+// Ends the process as the stop request would have ended it without the wrapper: by the
+// signal's default action on POSIX (a shell sees 128 + its number); on Windows with the
+// code of a process the console ended, and with it the client's job and all in it.
+[[noreturn]] void end_by_stop(int stop);
+
 // The value of the environment variable `name`, whole and terminated: the bytes on
 // POSIX; on Windows read as UTF-16 and written in UTF-8, never through a code page.
 // "" when unset. Valid until the next call.
@@ -92,6 +125,7 @@ bool write_handle(os_handle handle, const char* bytes, size_t length);
 void print_text(const char* text);
 
 // Ends the process at once with `status`. Buffered runtime streams are not flushed.
+// What the client started and left running is left alone.
 [[noreturn]] void exit_process(int status);
 
 enum { line_buffer_size = 1024 };
@@ -116,11 +150,13 @@ struct pump_news {
   unsigned long reads;  // calls to the sink
   bool pipes_ended;     // both streams have had their end mark
   bool client_ended;    // the client has ended (looked for only when asked)
+  int stop;             // the first request to stop the wrapper, or 0
 };
 
 // Relays for up to `ms` milliseconds (-1: no limit), or less: it may return once reads
-// have been handed on or a stream has ended. With `watch_client` it returns when the
-// client ends too, or, where the system cannot wake on that, looks as it returns.
+// have been handed on, a stream has ended or a stop request has come. With
+// `watch_client` it returns when the client ends too, or, where the system cannot wake
+// on that, looks at least once a second and as it returns.
 pump_news pump_wait(int ms, bool watch_client);
 
 // Hands the end mark of each stream that has not ended (another process may hold its

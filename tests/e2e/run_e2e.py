@@ -6,6 +6,7 @@ import argparse
 import json
 import os
 import re
+import signal
 import sys
 import tempfile
 import time
@@ -274,6 +275,9 @@ SETTING_CASES = [
     ("transfer done, quiet grandchild left, exit 1: its end", {"VESKAR_IDLE_TIMEOUT": "2"},
      [out(b"226 Transfer complete.\r\n"), "g:30000", "x:1"],
      b"226 Transfer complete.\r\n" + report(b"ftp ended with exit status 1"), b"", 5, {"within": 2}),
+    # Nor is it ended with veskar, which leaves it as it would have without a job.
+    ("a process the client left outlives veskar's normal end", {"VESKAR_IDLE_TIMEOUT": "1"},
+     ["g:4000", out(b"parent\n")], b"parent\n", b"", 0, {"within": 2, "outlives": 4}),
     ("off: 0 waits for the grandchild as without the setting", {"VESKAR_IDLE_TIMEOUT": "0"},
      ["g:2500", out(b"parent\n")], b"parent\ngrandchild done\n", b"", 0),
     ("off: empty", {"VESKAR_IDLE_TIMEOUT": ""}, ["s:1500", out(b"late\n")], b"late\n", b"", 0),
@@ -428,6 +432,120 @@ UTF16_CASES = [
 SLACK = {"native": 8, "wine": 20}
 
 
+def stopped(cause):
+    return report(b"veskar stopped by " + cause + b": ftp stopped")
+
+
+# veskar owns its client: it hands it only its own handles, and never leaves it behind.
+# The stop comes once the client has printed what the row shows and written its process
+# id (action p). Natively a signal goes to veskar alone, or to its process group
+# ("group", as timeout(1) sends it), started with SIGHUP ignored when "nohup" says so;
+# under Wine, stop_launcher holds an inheritable handle and, for "terminate", ends veskar
+# with TerminateProcess. Each row: name, build, how, client actions, stdout after the
+# banner (None: not checked), stderr, status, and the seconds within which veskar and
+# the client must both have ended after the stop.
+OWNED_CASES = [
+    ("SIGTERM to veskar alone: passed on, reported after the client's last words", "native",
+     (signal.SIGTERM, ""), [out(b"150 Opening\r\nftp> put big"), "t:\\s50%\\n", "p", "s:30000"],
+     b"150 Opening\r\nftp> put big 50%\n" + stopped(b"signal 15"), b"", -15, 5),
+    ("SIGHUP to veskar alone", "native", (signal.SIGHUP, ""), [err(b"ftp> "), "p", "s:30000"],
+     stopped(b"signal 1"), b"ftp> ", -1, 5),
+    ("SIGTERM to the whole group: one report", "native", (signal.SIGTERM, "group"),
+     [out(b"ftp> get big"), "t:\\saborted\\n", "p", "s:30000"],
+     b"ftp> get big aborted\n" + stopped(b"signal 15"), b"", -15, 5),
+    ("a client that ignores SIGTERM is killed, and veskar ends by SIGTERM", "native", (signal.SIGTERM, ""),
+     [out(b"ftp> "), "T", "p", "s:30000"], b"ftp> \n" + stopped(b"signal 15"), b"", -15, 3 + 5),
+    ("SIGKILL to veskar alone: the client goes with it", "native", (signal.SIGKILL, ""),
+     [out(b"ftp> "), "p", "s:30000"], None, b"", -9, 2),
+    ("SIGHUP ignored by the caller stays ignored, by veskar and the client", "native",
+     (signal.SIGHUP, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
+    ("TerminateProcess on veskar: the client goes with it", "wine", "terminate",
+     [out(b"ftp> "), "p", "s:30000"], None, b"", 0, 2),
+    ("an inheritable handle veskar holds does not reach the client", "wine", "hold", ["h"],
+     b"handle:closed\n", b"", 0, None),
+]
+
+
+def running(pid):
+    """Whether process `pid` runs; a zombie has ended."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
+    except OSError:
+        return False
+
+
+def written_pid(bin_dir, process):
+    """The client's process id once it has written it whole, or None if the run ended first."""
+    deadline = time.monotonic() + 30
+    while process.poll() is None and time.monotonic() < deadline:
+        try:
+            with open(os.path.join(bin_dir, "client.pid")) as f:
+                text = f.read()
+            if text.endswith("\n"):
+                return int(text)
+        except OSError:
+            pass
+        time.sleep(0.02)
+    return None
+
+
+def stop_natively(bin_dir, process, how, within, name, failures):
+    """Sends the row's signal once the client has written its id; checks that the client
+    and veskar have both ended `within` seconds later."""
+    number, where = how
+    client = written_pid(bin_dir, process)
+    if client is None:
+        failures.append("%s: the client never wrote its process id" % name)
+        return
+    sent = time.monotonic()
+    (os.killpg if "group" in where else os.kill)(process.pid, number)
+    try:
+        process.wait(timeout=within)
+    except subprocess.TimeoutExpired:
+        failures.append("%s: veskar still runs %d s after the signal" % (name, within))
+    while running(client) and time.monotonic() < sent + within:
+        time.sleep(0.01)
+    if running(client):
+        failures.append("%s: the client (process %d) still runs %d s after the signal" % (name, client, within))
+        os.kill(client, signal.SIGKILL)
+
+
+def run_owned_case(wrapper, launcher, row, failures):
+    name, _, how, actions, want_out, want_err, status, within = row
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, actions)
+        if wrapper.wine:
+            line = subprocess.list2cmdline([wrapper.native_path(wrapper.wrapper)] + actions)
+            command = [command[0], launcher] + (["--terminate"] if how == "terminate" else []) + [line]
+        elif "nohup" in how[1]:
+            command = ["/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""] + command
+        # Files: a client that outlives veskar would hold a pipe open.
+        with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+            process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                       cwd=bin_dir, env=env, start_new_session=True)
+            if not wrapper.wine:
+                stop_natively(bin_dir, process, how, within, name, failures)
+            try:
+                process.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+            stdout.seek(0)
+            stderr.seek(0)
+            got = (None if want_out is None else stdout.read(), stderr.read(), process.returncode)
+        check(name, got, (None if want_out is None else wrapper.banner + want_out, want_err, status), failures)
+        if want_out is not None:  # a run ended by SIGKILL or TerminateProcess can write none
+            check_record(name, wrapper.record_of(bin_dir), want_out, status, wrapper.wine, failures)
+        if how == "terminate":
+            with open(os.path.join(bin_dir, "client_end.txt")) as f:
+                took = f.read().strip()
+            if not took.isdigit() or int(took) > within * 1000:
+                failures.append("%s: the client's end after veskar's: %s, want at most %d ms"
+                                % (name, took if not took.isdigit() else took + " ms", within * 1000))
+    return 1
+
+
 def run_setting_case(wrapper, build, row, failures):
     name, env, actions, want_out, want_err, status, *rest = row
     options = rest[0] if rest else {}
@@ -477,6 +595,13 @@ def run_setting_case(wrapper, build, row, failures):
             if os.path.exists("/proc/%d" % pid):
                 failures.append("%s: the client (process %d) still runs" % (name, pid))
                 os.kill(pid, 9)
+        if "outlives" in options:
+            mark = os.path.join(bin_dir, "grandchild.done")
+            deadline = began + options["outlives"] + SLACK[build]
+            while not os.path.exists(mark) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            if not os.path.exists(mark):
+                failures.append("%s: the grandchild never finished" % name)
         started = os.path.exists(os.path.join(bin_dir, "started"))
         if not options.get("ran", True) and started:
             failures.append("%s: the client ran" % name)
@@ -662,11 +787,14 @@ def main():
     options = parser.parse_args()
     launcher = os.path.abspath(options.launcher or os.path.join(os.path.dirname(options.client),
                                                                 "utf16_launcher.exe"))
+    stop_launcher = os.path.join(os.path.dirname(launcher), "stop_launcher.exe")
     wrapper = Wrapper(options.wrapper, options.client, options.wine)
 
     build = "wine" if options.wine else "native"
     # The rows that wait on timers first, so that their waits overlap the rest.
-    cases = settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only)
+    cases = [lambda failures, row=row: run_owned_case(wrapper, stop_launcher, row, failures)
+             for row in OWNED_CASES if options.only in row[0] and row[1] == build]
+    cases += settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only)
     for row in CASES:
         if options.only in row[0] and row[6:] in ((), (build,)):
             cases.append(lambda failures, row=row: run_case(wrapper, row, failures))

@@ -8,13 +8,16 @@
 //   F:o:N    flood stdout with N bytes             F:e:N   the same on stderr
 //   F:b:N    N bytes on each, interleaved          k       die at once, as if killed
 //   g:MS     leave a grandchild holding stdout and stderr, which sleeps MS ms, then
-//            writes "grandchild done\n" to stdout
+//            creates the file grandchild.done and writes "grandchild done\n" to stdout
 //   y:o:N    write N bytes "y" to stdout           y:e:N   the same on stderr
 //   I        from now on, write "interrupted\n" to stdout on Ctrl+C (SIGINT), and go on
 //   w:MS     wait until Ctrl+C has come, at most MS milliseconds
 //   m:NAME   create the empty file NAME, to show that the client ran
 //   d        write "fds:" and the client's open descriptors, "fds:0,1,2\n" (POSIX)
 //   T        from now on, ignore SIGTERM (POSIX; nothing on Windows)
+//   t:TEXT   from now on, on SIGTERM write TEXT to stdout, then end by SIGTERM (POSIX)
+//   h        write "handle:open\n" when the handle whose value FAKE_CLIENT_HANDLE holds in
+//            hexadecimal is a set event here, else "handle:closed\n" (Windows)
 //   p        write the client's process id to the file client.pid
 //   W:MS     for MS milliseconds, write 4 KiB to the file busy.dat every 100 ms and
 //            print nothing: a transfer that shows only in the client's I/O counters
@@ -158,6 +161,29 @@ void on_interrupt(int) {
 }
 #endif
 
+#ifndef _WIN32
+// Action t's words, and its handler: a client that says something as it ends.
+char last_words[64 * 1024];
+size_t last_words_length = 0;
+
+void on_terminate(int) {
+  write_all(1, last_words, last_words_length);
+  signal(SIGTERM, SIG_DFL);
+  raise(SIGTERM);
+}
+#endif
+
+// Action h: whether the handle value the test put in the environment is open here, as
+// the event it is in the test's process.
+void tell_inherited_handle() {
+#ifdef _WIN32
+  const char* value = getenv("FAKE_CLIENT_HANDLE");
+  HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(value ? value : "0", nullptr, 16)));
+  bool open = handle != nullptr && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+  write_all(1, open ? "handle:open\n" : "handle:closed\n", open ? 12 : 14);
+#endif
+}
+
 void catch_interrupt() {
 #ifdef _WIN32
   SetConsoleCtrlHandler(on_control, TRUE);
@@ -188,7 +214,7 @@ void leave_grandchild(long ms, const char* self) {
   char path[MAX_PATH];
   GetModuleFileNameA(nullptr, path, sizeof path);
   char line[MAX_PATH + 64];
-  snprintf(line, sizeof line, "\"%s\" s:%ld o:grandchild\\sdone\\n", path, ms);
+  snprintf(line, sizeof line, "\"%s\" s:%ld m:grandchild.done o:grandchild\\sdone\\n", path, ms);
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -198,6 +224,8 @@ void leave_grandchild(long ms, const char* self) {
   (void)self;
   if (fork() == 0) {
     pause_ms(ms);
+    FILE* marker = fopen("grandchild.done", "w");
+    if (marker != nullptr) fclose(marker);
     write_all(1, "grandchild done\n", 16);
     _exit(0);
   }
@@ -326,6 +354,13 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
       signal(SIGTERM, SIG_IGN);
 #endif
+    } else if (strncmp(action, "t:", 2) == 0) {
+#ifndef _WIN32
+      last_words_length = decode(action + 2, last_words);
+      signal(SIGTERM, on_terminate);
+#endif
+    } else if (strcmp(action, "h") == 0) {
+      tell_inherited_handle();
     } else if (strncmp(action, "W:", 2) == 0) {
       FILE* busy = fopen("busy.dat", "wb");
       if (busy == nullptr) return 98;

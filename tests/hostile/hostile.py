@@ -40,6 +40,9 @@ STDIO_CASES = [
      [out(b"kept\n")], b"kept\n", None, 0),
     ("stdin closed: the client sees its end", ("native",), shell("<&-"),
      ["i", out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"), b"", 3),
+    # A pipe made with 0 and 1 free would take their numbers, and the client its stdout.
+    ("stdin and stdout closed: the client's stdout still reaches the scan", ("native",), shell("<&- >&-"),
+     [out(b"x\n550 gone\n"), err(b"Not connected.\n")], None, b"Not connected.\n", 3),
     ("stdin, stdout and stderr all closed", ("native",), shell("<&- >&- 2>&-"),
      [out(b"x\n550 gone\n"), err(b"Not connected.\n")], None, None, 3),
     ("a descriptor the wrapper inherited passes through to the client", ("native",),

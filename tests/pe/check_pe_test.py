@@ -46,7 +46,7 @@ class CheckPeTest(unittest.TestCase):
 
     def test_a_runtime_dll_beside_the_program_fails(self):
         for arch, data, version in self.each():
-            data = replace_once(bytes(data), b"USER32.dll\0", b"libgcc.dll\0")
+            data = replace_once(bytes(data), b"msvcrt.dll\0", b"libgcc.dll\0")
             self.assertFails(data, arch, version, "libgcc.dll")
 
     def test_64_kib_fails(self):

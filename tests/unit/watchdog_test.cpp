@@ -9,6 +9,7 @@
 namespace {
 
 const int64_t never = INT64_MAX / 4;
+const int64_t with_client = -1;  // pipes that end when the client ends
 
 struct story {
   const char* rule;
@@ -22,10 +23,18 @@ struct story {
   int64_t stalled_at;  // what must come of it: never for no stall
   int64_t over_at;     // when watch_relay returns
   int waits;           // how many waits it makes; -1: not counted
+  // A request to stop the wrapper (signal 15): when it comes, how long the client takes
+  // to end once it is passed on (never: it ignores it), and when it must be killed.
+  int64_t stop_at = never;
+  int64_t ends_after_stop = never;
+  int64_t killed_at = never;
 };
 
 const story stories[] = {
-    {"off: no timeout, the client never looked at", 0, {100}, {}, true, 50000, 10, 0, never, 50000, -1},
+    {"off: no timeout, the client looked at once the pipes have ended", 0, {100}, {}, true, 50000, 10, 0,
+     never, 50000, -1},
+    {"off: a client that outlives its pipes is waited for", 0, {100}, {}, true, 500, 3000, 0, never, 3000,
+     3},
     {"quiet: stalled after idle_seconds, drained 2 s from the stop's return", 2, {}, {}, true, never,
      never, 3000, 2000, 7000, 3},
     {"quiet for long: one wake-up a second", 600, {}, {}, true, never, never, 0, 600000, 602000, 601},
@@ -39,15 +48,31 @@ const story stories[] = {
     {"the drain ends with the pipes", 2, {}, {}, true, 1500, 1000, 0, never, 1500, -1},
     {"a client without its pipes is still watched", 2, {}, {}, true, 500, never, 0, 2500, 2500, -1},
     {"a client without its pipes ends: its end", 2, {}, {}, true, 500, 1800, 0, never, 1800, -1},
+    {"a stop: passed on at once, relayed until the pipes end", 0, {}, {}, true, with_client, never, 0,
+     never, 1200, -1, 1000, 200},
+    {"a stop the client ignores: drained 2 s, the client killed 3 s after it", 0, {}, {}, true,
+     with_client, never, 0, never, 4000, -1, 1000, never, 4000},
+    {"a client ended by the same signal first: the stop all the same, no kill", 2, {}, {}, true,
+     with_client, 1000, 0, never, 1000, -1, 1000},
+    {"a stop while a process the client left holds the pipes: drained 2 s", 0, {}, {}, true, never, 100,
+     0, never, 7000, -1, 5000},
+    {"a stop before the stall: no stall", 2, {}, {}, true, with_client, never, 0, never, 1510, -1, 1500,
+     10},
 };
 
 struct {
   const story* s;
   int64_t now;
+  int64_t client_ends;
   int64_t stalled_at;
-  std::vector<int> waits;
+  int64_t passed_at;
+  int64_t killed_at;
+  std::vector<std::pair<int64_t, int>> waits;  // when, and for how long
+  bool told_ended;
   bool watched_after_end;
 } fake;
+
+int64_t pipes_end() { return fake.s->pipes_end == with_client ? fake.client_ends : fake.s->pipes_end; }
 
 unsigned long count_by(const std::vector<int64_t>& times, int64_t t) {
   unsigned long n = 0;
@@ -59,22 +84,24 @@ int64_t fake_clock() { return fake.now; }
 
 pump_news fake_wait(int ms, bool watch_client) {
   const story& s = *fake.s;
-  fake.waits.push_back(ms);
-  if (watch_client && (fake.now >= s.client_ends || fake.stalled_at != never))
-    fake.watched_after_end = true;
+  fake.waits.push_back({fake.now, ms});
+  if (watch_client && (fake.told_ended || fake.stalled_at != never)) fake.watched_after_end = true;
   int64_t wake = ms < 0 ? never : fake.now + ms;
   for (int64_t t : s.reads)
     if (t > fake.now) {
       wake = std::min(wake, t);
       break;
     }
-  if (s.pipes_end > fake.now) wake = std::min(wake, s.pipes_end);
-  if (watch_client && s.client_ends > fake.now) wake = std::min(wake, s.client_ends);
+  if (pipes_end() > fake.now) wake = std::min(wake, pipes_end());
+  if (watch_client) wake = std::min(wake, std::max(fake.now, fake.client_ends));
+  if (s.stop_at > fake.now) wake = std::min(wake, s.stop_at);
   EXPECT_LT(wake, never) << "a wait for ever";
   fake.now = wake;
   // Each stream's end mark is a call to the sink too.
-  unsigned long reads = count_by(s.reads, fake.now) + (fake.now >= s.pipes_end ? 2 : 0);
-  return {reads, fake.now >= s.pipes_end, watch_client && fake.now >= s.client_ends};
+  unsigned long reads = count_by(s.reads, fake.now) + (fake.now >= pipes_end() ? 2 : 0);
+  bool ended = watch_client && fake.now >= fake.client_ends;
+  fake.told_ended = fake.told_ended || ended;
+  return {reads, fake.now >= pipes_end(), ended, fake.now >= s.stop_at ? 15 : 0};
 }
 
 bool fake_counters(uint64_t moved[2]) {
@@ -89,24 +116,53 @@ void fake_stop() {
   fake.now += fake.s->stop_takes;
 }
 
-const watch_calls fake_calls = {fake_clock, fake_wait, fake_counters};
+void fake_pass(int stop) {
+  EXPECT_EQ(stop, 15);
+  EXPECT_EQ(fake.passed_at, never) << "passed twice";
+  fake.passed_at = fake.now;
+  if (fake.s->ends_after_stop != never)
+    fake.client_ends = std::min(fake.client_ends, fake.now + fake.s->ends_after_stop);
+}
+
+bool fake_await(int ms) {
+  EXPECT_GE(ms, 0);
+  if (fake.client_ends > fake.now + ms) {
+    fake.now += ms;
+    return false;
+  }
+  fake.now = std::max(fake.now, fake.client_ends);
+  return true;
+}
+
+void fake_kill() {
+  EXPECT_EQ(fake.killed_at, never) << "killed twice";
+  fake.killed_at = fake.now;
+  fake.client_ends = std::min(fake.client_ends, fake.now);
+}
+
+const watch_calls fake_calls = {fake_clock, fake_wait, fake_counters, fake_pass, fake_await, fake_kill};
 
 TEST(Watchdog, Rules) {
   for (const story& s : stories) {
     fake.s = &s;
     fake.now = 0;
-    fake.stalled_at = never;
+    fake.client_ends = s.client_ends;
+    fake.stalled_at = fake.passed_at = fake.killed_at = never;
     fake.waits.clear();
-    fake.watched_after_end = false;
-    watch_relay(&fake_calls, s.idle_seconds, fake_stop);
+    fake.told_ended = fake.watched_after_end = false;
+    int stop = watch_relay(&fake_calls, s.idle_seconds, fake_stop);
     EXPECT_EQ(fake.stalled_at, s.stalled_at) << s.rule;
     EXPECT_EQ(fake.now, s.over_at) << s.rule;
+    EXPECT_EQ(stop, s.stop_at != never ? 15 : 0) << s.rule;
+    EXPECT_EQ(fake.passed_at, s.stop_at) << s.rule;
+    EXPECT_EQ(fake.killed_at, s.killed_at) << s.rule;
     if (s.waits >= 0) {
       EXPECT_EQ(static_cast<int>(fake.waits.size()), s.waits) << s.rule;
     }
     EXPECT_FALSE(fake.watched_after_end) << s.rule;
-    for (int ms : fake.waits) {
-      if (s.idle_seconds == 0) {
+    // Off, no wait has a limit until a stop; otherwise none lasts longer than a drain.
+    for (auto [when, ms] : fake.waits) {
+      if (s.idle_seconds == 0 && when < s.stop_at) {
         EXPECT_EQ(ms, -1) << s.rule;
       } else {
         EXPECT_TRUE(ms >= 0 && ms <= drain_seconds * 1000) << s.rule << ": a wait of " << ms;
