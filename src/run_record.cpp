@@ -164,21 +164,26 @@ const char* const kind_names[] = {"message", "reply", "stall", "client_end", "st
 // read and the read: the byte count at the start of a line or after the prompt, then
 // " bytes sent in " or " bytes received in ".
 void find_transfers(const char* text, size_t length, size_t fresh_from, bool stream_start) {
-  static const char sent[] = " bytes sent in ", received[] = " bytes received in ";
-  for (size_t at = 0; at < length; ++at) {
-    bool is_sent = length - at >= sizeof sent - 1 && memcmp(text + at, sent, sizeof sent - 1) == 0;
-    bool is_received =
-        length - at >= sizeof received - 1 && memcmp(text + at, received, sizeof received - 1) == 0;
-    size_t size = is_sent ? sizeof sent - 1 : sizeof received - 1;
-    if ((!is_sent && !is_received) || at + size <= fresh_from) continue;
-    size_t start = at;
+  static const char sent[] = "sent in ", received[] = "received in ";
+  // Each " bytes " by its 'y', a byte that ordinary output holds few of.
+  for (const char* y = text; (y = static_cast<const char*>(memchr(y, 'y', text + length - y))) != nullptr; ++y) {
+    size_t at = static_cast<size_t>(y - text);
+    if (at < 2 || length - at < 5 || memcmp(text + at - 2, " bytes ", 7) != 0) continue;
+    const char* rest = text + at + 5;
+    size_t left = length - at - 5;
+    bool is_sent = left >= sizeof sent - 1 && memcmp(rest, sent, sizeof sent - 1) == 0;
+    bool is_received = left >= sizeof received - 1 && memcmp(rest, received, sizeof received - 1) == 0;
+    size_t end = at + 5 + (is_sent ? sizeof sent - 1 : sizeof received - 1);
+    if ((!is_sent && !is_received) || end <= fresh_from) continue;
+    size_t start = at - 2;
+    size_t digits_end = start;
     while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
     bool opens_line = start == 0 ? stream_start
                                  : text[start - 1] == '\n' || text[start - 1] == '\r' ||
                                        (start >= 5 && memcmp(text + start - 5, "ftp> ", 5) == 0);
-    if (start == at || !opens_line) continue;
+    if (start == digits_end || !opens_line) continue;
     unsigned long long bytes = 0;
-    for (size_t d = start; d < at; ++d)
+    for (size_t d = start; d < digits_end; ++d)
       bytes = bytes > 1844674407370955160ull ? bytes : bytes * 10 + static_cast<unsigned>(text[d] - '0');
     if (record.transfer_count < max_record_transfers)
       record.transfers[record.transfer_count] = {is_sent, bytes};
