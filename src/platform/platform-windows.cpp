@@ -378,4 +378,8 @@ void end_pump() {
   // process ends next.
   for (int s = 0; s < 2; ++s)
     if (!pump_ended[s]) pump_sink(s, nullptr, 0);
+  // A reader whose stream ended is on its way out: let it go first. Under Wine a
+  // process that ends beside a thread that is ending dies of SIGSEGV now and then.
+  for (int s = 0; s < 2; ++s)
+    if (pump_ended[s] && pump_threads[s] != nullptr) WaitForSingleObject(pump_threads[s], INFINITE);
 }
