@@ -38,10 +38,36 @@ sigset_t client_default_signals;
 const int stop_signals[] = {SIGTERM, SIGHUP};
 volatile sig_atomic_t stop_received = 0;
 int stop_pipe[2] = {-1, -1};
+// The client's id while it may be signalled, for the handlers; 0 once it is reaped.
+volatile sig_atomic_t stop_target = 0;
+// The relay ends a stop within the drain and the kill's grace; past this, something
+// holds it (a write to a stdout nobody reads), and the backstop ends the wrapper.
+enum { stop_backstop_seconds = 8 };
+
+// Ends the wrapper by the stop signal from a handler, the client killed first.
+void on_stop_backstop(int) {
+  if (stop_target > 0) kill(stop_target, SIGKILL);
+  struct sigaction by_default;
+  memset(&by_default, 0, sizeof by_default);
+  by_default.sa_handler = SIG_DFL;
+  sigaction(stop_received, &by_default, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, stop_received);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(stop_received);
+  _exit(128 + stop_received);
+}
 
 void on_stop_signal(int signal_number) {
   int saved = errno;
-  if (stop_received == 0) stop_received = signal_number;
+  if (stop_received == 0) {
+    stop_received = signal_number;
+    // Passed on at once, and the end made certain: the relay, which takes the stop in
+    // turn, may be stuck in a write to a stdout that nobody reads.
+    if (stop_target > 0) kill(stop_target, signal_number);
+    alarm(stop_backstop_seconds);
+  }
   // Nonblocking: a full pipe already wakes the poll.
   ssize_t written = write(stop_pipe[1], "", 1);
   (void)written;
@@ -159,6 +185,9 @@ void catch_stop_signals(sigset_t* mask_before) {
   catcher.sa_handler = on_stop_signal;
   catcher.sa_mask = stops;
   catcher.sa_flags = SA_RESTART;
+  struct sigaction backstop = catcher;
+  backstop.sa_handler = on_stop_backstop;
+  sigaction(SIGALRM, &backstop, nullptr);
   for (int signal_number : stop_signals) {
     struct sigaction previous;
     // nohup's SIGHUP stays ignored, for the wrapper and the client.
@@ -264,11 +293,14 @@ bool create_process(os_char* command_line) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
-  // A stop request that came meanwhile is taken now.
+  bool started = pid > 0 && got == 0;
+  if (started) {
+    client_pid = pid;
+    stop_target = pid;
+  }
+  // A stop request that came meanwhile is taken now, and passed on to the client.
   sigprocmask(SIG_SETMASK, &mask_before, nullptr);
-  if (pid <= 0 || got != 0) return false;
-  client_pid = pid;
-  return true;
+  return started;
 }
 
 namespace {
@@ -281,6 +313,7 @@ bool reap(int options) {
   do reaped = waitpid(client_pid, &status, options);
   while (reaped < 0 && errno == EINTR);
   if (reaped == 0) return false;
+  stop_target = 0;
   client_reaped = true;
   if (counters_fd >= 0) close(counters_fd);
   counters_fd = -1;

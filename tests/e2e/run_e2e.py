@@ -546,6 +546,33 @@ def run_owned_case(wrapper, launcher, row, failures):
     return 1
 
 
+def run_stop_while_stdout_is_stuck(wrapper, failures):
+    """SIGTERM while veskar's stdout is a pipe nobody reads, full with the client's
+    flood: the client goes at once, and veskar ends by SIGTERM within its backstop."""
+    name = "SIGTERM while veskar's stdout is stuck"
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, ["p", "F:o:100000000"])
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, cwd=bin_dir, env=env, start_new_session=True)
+        client = written_pid(bin_dir, process)
+        time.sleep(0.5)  # the pipe fills
+        os.kill(process.pid, signal.SIGTERM)
+        sent = time.monotonic()
+        while client is not None and running(client) and time.monotonic() < sent + 2:
+            time.sleep(0.01)
+        if client is None or running(client):
+            failures.append("%s: the client still runs 2 s after the signal" % name)
+        try:
+            process.wait(timeout=8 + SLACK["native"])
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        process.stdout.close()
+        if process.returncode != -signal.SIGTERM:
+            failures.append("%s: veskar ended with %s, want by SIGTERM" % (name, process.returncode))
+    return 1
+
+
 def run_setting_case(wrapper, build, row, failures):
     name, env, actions, want_out, want_err, status, *rest = row
     options = rest[0] if rest else {}
@@ -805,6 +832,8 @@ def main():
         cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
         cases.append(lambda failures: run_special(wrapper, failures) or 5)
         cases.append(lambda failures: run_records(wrapper, failures))
+        if not wrapper.wine:
+            cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))
         cases.append(lambda failures: run_client_bound(wrapper, failures))
     count, failures = run_side_by_side(cases, options.jobs)
     for f in failures:
