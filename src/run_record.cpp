@@ -42,7 +42,6 @@ struct run_record {
   // The last bytes of each stream, which a statistics line may have begun in.
   char tail[2][48];
   size_t tail_length[2];
-  bool started_stream[2];
 };
 run_record record;
 
@@ -178,9 +177,12 @@ void find_transfers(const char* text, size_t length, size_t fresh_from, bool str
     size_t start = at - 2;
     size_t digits_end = start;
     while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
+    // At a line's start, after the prompt, or after "ftp: " as the Windows client
+    // writes them ("ftp: 1086 bytes received in 0.00Seconds 1086.00Kbytes/sec.").
     bool opens_line = start == 0 ? stream_start
                                  : text[start - 1] == '\n' || text[start - 1] == '\r' ||
-                                       (start >= 5 && memcmp(text + start - 5, "ftp> ", 5) == 0);
+                                       (start >= 5 && (memcmp(text + start - 5, "ftp> ", 5) == 0 ||
+                                                       memcmp(text + start - 5, "ftp: ", 5) == 0));
     if (start == digits_end || !opens_line) continue;
     unsigned long long bytes = 0;
     for (size_t d = start; d < digits_end; ++d)
@@ -252,13 +254,13 @@ void record_output(int stream, const char* bytes, size_t length) {
   // The stream's last bytes and this read, so that a line begun in one read counts.
   static char window[sizeof record.tail[0] + 4096];
   size_t tail = record.tail_length[stream];
-  bool stream_start = !record.started_stream[stream];
-  record.started_stream[stream] = true;
+  unsigned long long before = record.bytes[stream] - length;  // the stream's bytes before this read
   for (size_t at = 0; at < length;) {
     size_t take = length - at < 4096 ? length - at : 4096;
     memcpy(window, record.tail[stream], tail);
     memcpy(window + tail, bytes + at, take);
-    find_transfers(window, tail + take, tail, stream_start && at == 0 && tail == 0);
+    // The window opens the stream when the tail holds all the stream had before.
+    find_transfers(window, tail + take, tail, before + at == tail);
     size_t keep = tail + take < sizeof record.tail[0] ? tail + take : sizeof record.tail[0];
     memcpy(record.tail[stream], window + tail + take - keep, keep);
     tail = keep;

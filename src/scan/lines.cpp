@@ -89,7 +89,8 @@ void keep_part_sign(const found_sign* sign, void* context) {
     // A zero byte before this part ended the text messages may lie in, and a reply
     // before it the text where client entries count; in this part the search knows.
     if (line.first_zero < line.start) return;
-    if (!sign->counts_in_reply && line.first_reply < line.start) return;
+    // A reply at the part's very start comes before every message in it.
+    if (!sign->counts_in_reply && line.first_reply <= line.start) return;
     line.found[sign->entry / 64] |= uint64_t{1} << (sign->entry % 64);
     return;
   }
@@ -145,9 +146,9 @@ size_t carry_size(const line_cutter* cutter) {
 void next_part(line_cutter* cutter) {
   long_line& line = cutter->line;
   size_t from = piece_size - carry_size(cutter);
-  // A prompt the cut would split goes whole to the next part, so that a reply right
-  // after it is seen there.
-  for (size_t p = from - 4; p < from; ++p) {
+  // A prompt the cut would split, or that ends where the cut falls, goes whole to the
+  // next part, so that a reply right after it is seen there.
+  for (size_t p = from - 5; p < from; ++p) {
     if (memcmp(cutter->held + p, "ftp> ", 5) == 0) {
       from = p;
       break;

@@ -293,10 +293,14 @@ bool take_entries(const search_entry* extra, size_t extra_count) {
     if (!take(client_signatures[e], strlen(client_signatures[e]), false)) return false;
   size_t tables = entries.count;
   for (size_t e = 0; e < extra_count; ++e) {
+    // A text given again keeps its first place, and counts in a reply line if either
+    // entry does.
     bool known = false;
-    for (size_t p = 0; p < entries.count && !known; ++p)
+    for (size_t p = 0; p < entries.count && !known; ++p) {
       known = entries.entry[p].length == extra[e].length &&
               memcmp(entries.entry[p].text, extra[e].text, extra[e].length) == 0;
+      if (known) entries.entry[p].counts_in_reply |= extra[e].counts_in_reply;
+    }
     if (!known && !take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
   }
   entries.added = entries.count - tables;

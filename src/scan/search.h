@@ -29,7 +29,8 @@ struct search_entry {
 
 // Builds the index from error_signatures, client_signatures and then `extra`, in that
 // order, replacing the one before. The texts must outlive the index. An extra entry
-// whose text an earlier entry has already is left out: it is searched. Returns false
+// whose text an earlier entry has already is searched once, in the earlier place, and
+// counts in a reply line if either does. Returns false
 // when an entry is too short or too long, or they are more than max_entries in all: the
 // index then holds nothing, and every search fails loudly rather than miss an entry.
 // The first search builds it from the tables alone if nobody has.

@@ -122,6 +122,11 @@ TEST_F(SearchIndex, ATextInsideAnotherFoundWithItIsNoSignOfItsOwn) {
   const std::string line = std::string(5000, 'x') + "Verbindung abgelehnt\n";
   scan_lines(&cutter, line.data(), line.size(), report_found, nullptr);
   EXPECT_EQ(end_capture(), report("Verbindung abgelehnt"));
+  // Given again to count anywhere, a client entry counts in a reply line too.
+  const search_entry anywhere[] = {{"Permission denied", 17, true}};
+  ASSERT_TRUE(build_search_index(anywhere, 1));
+  EXPECT_EQ(scan_lines_of("550 x: Permission denied\n"),
+            report("Permission denied") + report("550 x: Permission denied"));
 }
 
 TEST(SignaturePass, EveryEntryIsFoundInsideALongerLine) {
