@@ -47,16 +47,7 @@ enum { stop_backstop_seconds = 8 };
 // Ends the wrapper by the stop signal from a handler, the client killed first.
 void on_stop_backstop(int) {
   if (stop_target > 0) kill(stop_target, SIGKILL);
-  struct sigaction by_default;
-  memset(&by_default, 0, sizeof by_default);
-  by_default.sa_handler = SIG_DFL;
-  sigaction(stop_received, &by_default, nullptr);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, stop_received);
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  raise(stop_received);
-  _exit(128 + stop_received);
+  end_by_stop(stop_received);
 }
 
 void on_stop_signal(int signal_number) {
@@ -372,8 +363,11 @@ const char* stop_name(int stop) {
 
 void end_by_stop(int stop) {
   // The caller then sees what it would have seen without the wrapper: $? of 143 in a
-  // shell for SIGTERM.
-  signal(stop, SIG_DFL);
+  // shell for SIGTERM. Only calls a signal handler may make: the backstop's ends here.
+  struct sigaction by_default;
+  memset(&by_default, 0, sizeof by_default);
+  by_default.sa_handler = SIG_DFL;
+  sigaction(stop, &by_default, nullptr);
   sigset_t only;
   sigemptyset(&only);
   sigaddset(&only, stop);
