@@ -58,24 +58,30 @@ void record(run_status status) {
   if (exit_status == status_no_sign) exit_status = status;
 }
 
+// Writes a report with its text, and records `status` if it is the run's first sign.
+void write_report(const char* text, run_status status) {
+  write_banner();
+  write_line(report_text_format, text);
+  record(status);
+}
+
+// Reports a sign that is no client output, which the ignore list does not touch, and
+// notes it in the run's record. status_no_sign: it decides no status.
+void report_own_sign(record_kind kind, const char* text, run_status status) {
+  record_sign(kind, text, strlen(text), -1, 0, false);
+  write_report(text, status);
+}
+
 }  // namespace
 
 void note_stdout(const char* bytes, size_t length) {
   if (length > 0) stdout_inside_line = bytes[length - 1] != '\n';
 }
 
-void report_sign(const char* text, run_status status) {
-  write_banner();
-  write_line(report_text_format, text);
-  record(status);
-}
-
 void report_stop(const char* cause) {
   char text[line_buffer_size];
   format_line(text, "veskar stopped by %s: ftp stopped", cause);
-  record_sign(recorded_stop, text, strlen(text), -1, 0, false);
-  write_banner();
-  write_line(report_text_format, text);
+  report_own_sign(recorded_stop, text, status_no_sign);
 }
 
 void report_stall(unsigned seconds) {
@@ -86,8 +92,7 @@ void report_stall(unsigned seconds) {
               seconds == 1 ? "No activity for %s second: ftp stopped"
                            : "No activity for %s seconds: ftp stopped",
               number);
-  record_sign(recorded_stall, text, strlen(text), -1, 0, false);
-  report_sign(text, status_stalled);
+  report_own_sign(recorded_stall, text, status_stalled);
 }
 
 void report_client_end(client_end end) {
@@ -99,8 +104,7 @@ void report_client_end(client_end end) {
   format_line(text,
               end.kind == ended_by_signal ? "ftp ended by signal %s" : "ftp ended with exit status %s",
               number);
-  record_sign(recorded_client_end, text, strlen(text), -1, 0, false);
-  report_sign(text, status_client_failed);
+  report_own_sign(recorded_client_end, text, status_client_failed);
 }
 
 void report_found(const found_sign* sign, void* stream) {
@@ -121,7 +125,7 @@ void report_found(const found_sign* sign, void* stream) {
   char text[report_text_size + 1];
   memcpy(text, sign->text, shown);
   text[shown] = '\0';
-  report_sign(text, status);
+  write_report(text, status);
 }
 
 int scan_piece(const char* text, size_t length, char before) {

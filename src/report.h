@@ -26,9 +26,6 @@ void report_found(const found_sign* sign, void* context);
 // starts on a line of its own: after bytes that end inside a line, with a line feed.
 void note_stdout(const char* bytes, size_t length);
 
-// Reports a sign that is no client output, such as a stalled client, and records
-// `status` if it is the run's first sign. The ignore list does not apply.
-void report_sign(const char* text, run_status status);
 
 // Reports a client stopped after `seconds` without activity: status_stalled.
 void report_stall(unsigned seconds);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "command_line.h"
 #include "exit_status.h"
 #include "handles.h"
 #include "platform/record.h"
@@ -206,18 +207,15 @@ const char* start_record(const os_char* path, const os_char* client, int count,
   record.started = wall_clock_ms();
   record.started_at = clock_ms();
   host_name(record.host, sizeof record.host);
-  size_t length = 0;
-  while (client[length] != 0) ++length;
   static char utf8[3 * 2048];
-  size_t size = os_text_in_utf8(client, length, utf8, sizeof utf8);
+  size_t size = os_text_in_utf8(client, text_length(client), utf8, sizeof utf8);
   record.client[quote(utf8, size, record.client, sizeof record.client - 1)] = '\0';
   // The arguments, each cut as the array's room runs out.
   size_t used = 0;
   record.arguments[used++] = '[';
   for (int a = 1; a < count; ++a) {
-    size_t units = 0;
-    while (arguments[a][units] != 0) ++units;
-    size = mask_password(utf8, os_text_in_utf8(arguments[a], units, utf8, sizeof utf8 - 4));
+    size = mask_password(utf8, os_text_in_utf8(arguments[a], text_length(arguments[a]), utf8,
+                                               sizeof utf8 - 4));
     size_t room = max_record_arguments - used;
     if (room < 3) break;
     if (a > 1) record.arguments[used++] = ',';
