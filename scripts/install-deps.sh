@@ -33,7 +33,8 @@ for l in $locales; do
 done
 [ -z "$missing$missing_locales" ] && exit 0
 
-echo "installing:$missing${missing_locales:+ and the locales$missing_locales (UTF-8)}"
+[ -z "$missing" ] || echo "installing:$missing"
+[ -z "$missing_locales" ] || echo "generating the UTF-8 locales:$missing_locales"
 if [ "$(id -u)" != 0 ]; then
   echo "install-deps: run as root, or install these packages:$missing, locales:$missing_locales" >&2
   exit 1
