@@ -1,4 +1,4 @@
-// The process-wide handles of a run, and the end of a run that cannot be set up.
+// The process-wide handles of a run.
 #pragma once
 
 #include "platform/platform.h"
@@ -16,8 +16,3 @@ struct pipe_ends {
 };
 extern pipe_ends output_pipe;
 extern pipe_ends error_pipe;
-
-// Writes "ERROR: <message>\n" to saved_stdout (or "Error: <message>\n" to the
-// runtime's stdout when there is none), appends the run's record if one is kept, and
-// ends the process with status 1.
-[[noreturn]] void report_fatal(const char* message);

@@ -1,12 +1,13 @@
 // The program's entry: start-up, the client's launch, the relay and the exit status.
 #include "command_line.h"
+#include "fatal.h"
 #include "handles.h"
 #include "platform/platform.h"
-#include "relay.h"
-#include "run_record.h"
-#include "report.h"
+#include "run/relay.h"
+#include "record/record.h"
+#include "scan/report.h"
 #include "search_texts.h"
-#include "settings.h"
+#include "settings/settings.h"
 
 namespace {
 

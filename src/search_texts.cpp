@@ -2,7 +2,7 @@
 
 #include "platform/client_text.h"
 #include "scan/search.h"
-#include "settings.h"
+#include "settings/settings.h"
 
 namespace {
 

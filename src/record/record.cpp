@@ -1,4 +1,4 @@
-#include "run_record.h"
+#include "record/record.h"
 
 #include <string.h>
 

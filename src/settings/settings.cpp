@@ -1,10 +1,10 @@
-#include "settings.h"
+#include "settings/settings.h"
 
 #include <string.h>
 
 #include "command_line.h"
 #include "platform/platform.h"
-#include "text_list.h"
+#include "settings/text_list.h"
 
 unsigned idle_timeout_seconds = 0;
 

@@ -1,4 +1,4 @@
-#include "watchdog.h"
+#include "run/watchdog.h"
 
 const watch_calls system_watch_calls = {clock_ms,  pump_wait,    client_counters,
                                         pass_stop, await_client, kill_client};

@@ -1,4 +1,4 @@
-#include "text_list.h"
+#include "settings/text_list.h"
 
 #include <string.h>
 

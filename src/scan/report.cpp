@@ -1,11 +1,11 @@
 // Error reports and the run's status.
-#include "report.h"
+#include "scan/report.h"
 
 #include <string.h>
 
 #include "handles.h"
 #include "platform/platform.h"
-#include "run_record.h"
+#include "record/record.h"
 #include "scan/lines.h"
 
 int exit_status = status_no_sign;

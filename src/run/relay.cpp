@@ -1,12 +1,13 @@
-#include "relay.h"
+#include "run/relay.h"
 
+#include "fatal.h"
 #include "handles.h"
 #include "platform/platform.h"
-#include "report.h"
-#include "run_record.h"
+#include "scan/report.h"
+#include "record/record.h"
 #include "scan/lines.h"
-#include "settings.h"
-#include "watchdog.h"
+#include "settings/settings.h"
+#include "run/watchdog.h"
 
 namespace {
 
