@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "watchdog.h"
+#include "run/watchdog.h"
 
 namespace {
 

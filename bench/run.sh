@@ -98,7 +98,7 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo
   echo "## How each figure is taken"
   echo
-  echo "- Scan: \`scan_piece\` on consecutive 4096-byte pieces of bench/transcripts/tnftp-session.txt"
+  echo "- Scan: the search and its reports on consecutive 4096-byte pieces of bench/transcripts/tnftp-session.txt"
   echo "  (a recorded session of a command-line client against a local server: listings, hash"
   echo "  marks, texts fetched to stdout, error replies), the same with CR LF line ends, the"
   echo "  listing the bench client floods with, and an adversarial stream (every line: a break,"

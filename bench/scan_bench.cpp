@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "handles.h"
-#include "report.h"
+#include "scan/report.h"
 #include "scan/lines.h"
 #include "search_texts.h"
-#include "settings.h"
+#include "settings/settings.h"
 #include "site_texts.h"
 
 namespace {
@@ -105,6 +105,11 @@ std::vector<std::string> pieces_of(const std::string& stream) {
 void reports_to_null() {
   static int null_fd = open("/dev/null", O_WRONLY);
   saved_stdout = null_fd;
+}
+
+// A piece searched and its signs reported, as the relay does for a line-cut read.
+void scan_piece(const char* text, size_t length, char before) {
+  find_signs(text, length, before, report_found, nullptr);
 }
 
 void shipped_pieces(benchmark::State& state) {

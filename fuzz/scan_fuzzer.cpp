@@ -24,8 +24,8 @@
 
 #include "handles.h"
 #include "platform/platform.h"
-#include "relay.h"
-#include "report.h"
+#include "run/relay.h"
+#include "scan/report.h"
 #include "scan/lines.h"
 #include "scan/search.h"
 #include "scan_model.h"

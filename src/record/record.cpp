@@ -188,9 +188,7 @@ void find_transfers(const char* text, size_t length, size_t fresh_from, bool str
     unsigned long long bytes = 0;
     for (size_t d = start; d < digits_end; ++d)
       bytes = bytes > 1844674407370955160ull ? bytes : bytes * 10 + static_cast<unsigned>(text[d] - '0');
-    if (record.transfer_count < max_record_transfers)
-      record.transfers[record.transfer_count] = {is_sent, bytes};
-    ++record.transfer_count;
+    record_transfer(is_sent, bytes);
   }
 }
 
@@ -244,6 +242,12 @@ void record_sign(record_kind kind, const char* text, size_t length, int stream, 
 void record_client_end(client_end end) {
   record.client_known = true;
   record.end = end;
+}
+
+void record_transfer(bool sent, unsigned long long bytes) {
+  if (!keeping_record()) return;
+  if (record.transfer_count < max_record_transfers) record.transfers[record.transfer_count] = {sent, bytes};
+  ++record.transfer_count;
 }
 
 void record_output(int stream, const char* bytes, size_t length) {

@@ -34,6 +34,9 @@ void record_sign(record_kind kind, const char* text, size_t length, int stream, 
 // Notes how the client ended.
 void record_client_end(client_end end);
 
+// Notes a transfer statistics line: its direction and byte count.
+void record_transfer(bool sent, unsigned long long bytes);
+
 // Notes a read of a stream: its bytes, and the transfer statistics lines it finishes
 // ("631 bytes sent in ...").
 void record_output(int stream, const char* bytes, size_t length);

@@ -127,10 +127,3 @@ void report_found(const found_sign* sign, void* stream) {
   text[shown] = '\0';
   write_report(text, status);
 }
-
-int scan_piece(const char* text, size_t length, char before) {
-  find_signs(text, length, before, report_found, nullptr);
-  return exit_status;
-}
-
-int scan_chunk(const char* text, size_t length) { return scan_piece(text, length, '\0'); }

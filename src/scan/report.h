@@ -37,10 +37,3 @@ void report_stop(const char* cause);
 // Reports a client that ended with a nonzero exit status or by a signal, with
 // status_client_failed; nothing for a client that ended well or as nobody knows.
 void report_client_end(client_end end);
-
-// Searches one piece, whose stream byte before it was `before`, and reports its signs
-// (no line is flagged: that takes the line cutter). Returns exit_status.
-int scan_piece(const char* text, size_t length, char before);
-
-// scan_piece for a chunk taken by itself, with nothing known before it.
-int scan_chunk(const char* text, size_t length);

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "handles.h"
-#include "relay.h"
+#include "run/relay.h"
 #include "report_capture.h"
-#include "report.h"
+#include "scan/report.h"
 #include "scan/lines.h"
 #include "text.h"
 

@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #include "handles.h"
-#include "report.h"
+#include "scan/report.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -41,3 +41,8 @@ std::string end_capture() {
 std::string banner_only() { return "*************** Error Found ***************\n"; }
 
 std::string report(const std::string& text) { return banner_only() + "Error text: " + text + "\n"; }
+
+int scan_piece(const char* text, size_t length, char before) {
+  find_signs(text, length, before, report_found, nullptr);
+  return exit_status;
+}

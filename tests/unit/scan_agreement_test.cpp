@@ -16,7 +16,7 @@
 
 #include "report_capture.h"
 #include "scan_model.h"
-#include "report.h"
+#include "scan/report.h"
 #include "scan/lines.h"
 
 namespace {
@@ -230,7 +230,7 @@ TEST_P(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
 }
 
 // A piece full of reply lines, and chunks longer than any read, which a caller of
-// scan_chunk may still pass: every reply is reported, in place.
+// a caller may still pass: every reply is reported, in place.
 TEST_P(ScannerAgreesWithThePlainModel, OnPiecesFullOfReplies) {
   std::string dense;
   while (dense.size() + 5 <= 4096) dense += "\n550 ";

@@ -6,7 +6,7 @@
 
 #include "report_capture.h"
 #include "scan_model.h"
-#include "report.h"
+#include "scan/report.h"
 #include "scan/lines.h"
 
 namespace {
@@ -36,7 +36,7 @@ std::string scan_lines_of(const std::string& piece) { return search(piece, '\n')
 // What the report room writes for a chunk.
 std::string reports_of(const std::string& chunk) {
   begin_capture();
-  scan_chunk(chunk.data(), chunk.size());
+  scan_piece(chunk.data(), chunk.size(), '\0');
   return end_capture();
 }
 
@@ -261,8 +261,8 @@ TEST(Scanner, HandsEachSignWithItsLine) {
 
 TEST(Scanner, TheFirstSignDecidesTheStatus) {
   begin_capture();
-  scan_chunk("x\n530 no\n", 9);
-  scan_chunk("too deep", 8);
+  scan_piece("x\n530 no\n", 9, '\0');
+  scan_piece("too deep", 8, '\0');
   std::string out = end_capture();
   EXPECT_EQ(out, report("530 no") + report("too deep"));
   EXPECT_EQ(exit_status, 3);

@@ -6,8 +6,8 @@
 
 #include "command_line.h"
 #include "os_text.h"
-#include "settings.h"
-#include "text_list.h"
+#include "settings/settings.h"
+#include "settings/text_list.h"
 
 #ifdef _WIN32
 #include <windows.h>

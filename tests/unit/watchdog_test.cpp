@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "watchdog.h"
+#include "run/watchdog.h"
 
 namespace {
 
