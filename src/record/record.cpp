@@ -2,10 +2,8 @@
 
 #include <string.h>
 
-#include "command_line.h"
 #include "exit_status.h"
 #include "handles.h"
-#include "platform/record.h"
 #include "text.h"
 
 namespace {

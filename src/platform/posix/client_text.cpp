@@ -1,5 +1,5 @@
 // POSIX: a client writes bytes, and its C library speaks the client's locale.
-#include "client_text.h"
+#include "platform/platform.h"
 
 #include <errno.h>
 #include <locale.h>
