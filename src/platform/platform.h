@@ -244,9 +244,10 @@ enum library_message {
 // Writes into texts[m] (`text_size` bytes each) the C library's words for
 // messages[m], m below `count`, in the locale a client started now runs in: the one its
 // own setlocale(LC_ALL, "") takes from the environment, and their length into
-// lengths[m]. A length is 0 where there is no such locale, or the library has no text
-// of the kind (library_none; Windows, whose runtime speaks English only). In the C
-// locale the words are the table's own.
+// lengths[m]. A length is 0 where there is no such locale, where the client speaks the
+// C library's own English (the C locale and POSIX, or C.UTF-8 and its kin without
+// LANGUAGE), or where the library has no text of the kind (library_none; Windows,
+// whose runtime speaks English only).
 void localize_library_messages(const library_message* messages, size_t count, char* texts,
                                size_t text_size, size_t* lengths);
 

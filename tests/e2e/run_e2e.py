@@ -410,6 +410,14 @@ IGNORE_CASES = [
      b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
     ("a locale not installed adds no words", {"LC_ALL": "xx_YY.UTF-8", "LANG": "de_DE.UTF-8"},
      [err(b"Ist ein Verzeichnis\n")], b"", b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
+    # setlocale(LC_ALL, "") fails whole when one category's locale is not installed.
+    ("one category's locale not installed adds no words",
+     {"LC_ALL": "", "LC_MESSAGES": "", "LANG": "de_DE.UTF-8", "LC_TIME": "xx_YY.UTF-8"},
+     [err(b"Ist ein Verzeichnis\n")], b"", b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
+    # gettext heeds LANGUAGE in every locale but C and POSIX.
+    ("C.UTF-8 with LANGUAGE: that language's words", {"LC_ALL": "C.UTF-8", "LANGUAGE": "de"},
+     [err(b"Ist ein Verzeichnis\n")], report(b"Ist ein Verzeichnis"), b"Ist ein Verzeichnis\n", 2,
+     {"builds": ("native",)}),
     # The run's record (VESKAR_LOG): every row's is checked against its reports.
     ("the record's file cannot be opened", {"VESKAR_LOG": "{dir}/no such folder/record.jsonl"},
      ["m:started"], fatal(b"VESKAR_LOG cannot be opened for appending"), b"", 1, {"ran": False}),

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <locale.h>
 #include <netdb.h>
+#include <stdlib.h>
 #include <string.h>
 
 size_t client_encoding_count() { return 1; }
@@ -40,14 +41,59 @@ int error_number(library_message message) {
   }
 }
 
+// The locale setlocale(category, "") takes for the category whose own variable is
+// `variable`: the first of LC_ALL, that variable and LANG that is set and not empty;
+// "C" when none is.
+const char* locale_name(const char* variable) {
+  const char* const variables[] = {"LC_ALL", variable, "LANG"};
+  for (const char* name : variables) {
+    const char* value = getenv(name);
+    if (value != nullptr && value[0] != '\0') return value;
+  }
+  return "C";
+}
+
+// The locales the C library has built in, which never fail to load.
+bool built_in(const char* name) { return strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0; }
+
+// Whether the client's C library speaks its own English with messages in locale
+// `messages`: always in C and POSIX; in C.UTF-8 and its kin unless LANGUAGE names the
+// languages to speak, which gettext heeds in every locale but C.
+bool speaks_english(const char* messages) {
+  if (built_in(messages)) return true;
+  const char* languages = getenv("LANGUAGE");
+  return strncmp(messages, "C.", 2) == 0 && (languages == nullptr || languages[0] == '\0');
+}
+
+// The categories to load: the words need only the messages and the character set. The
+// client's setlocale(LC_ALL, "") fails whole when any category's locale is missing, so
+// all are loaded, to fail as that would, when another category names a locale that
+// neither of those two does and that is not built in.
+int categories_to_load(const char* messages, const char* characters) {
+  const char* const others[] = {"LC_NUMERIC", "LC_TIME",    "LC_COLLATE",   "LC_MONETARY",
+                                "LC_PAPER",   "LC_NAME",    "LC_ADDRESS",   "LC_TELEPHONE",
+                                "LC_MEASUREMENT", "LC_IDENTIFICATION"};
+  for (const char* variable : others) {
+    const char* name = locale_name(variable);
+    if (!built_in(name) && strcmp(name, messages) != 0 && strcmp(name, characters) != 0)
+      return LC_ALL_MASK;
+  }
+  return LC_MESSAGES_MASK | LC_CTYPE_MASK;
+}
+
 }  // namespace
 
 void localize_library_messages(const library_message* messages, size_t count, char* texts,
                                size_t text_size, size_t* lengths) {
   for (size_t m = 0; m < count; ++m) lengths[m] = 0;
-  // "" takes every category from the environment, as the client's setlocale(LC_ALL, "")
+  // Told from the environment alone, before any lookup: the table's own words cost
+  // nothing.
+  const char* messages_locale = locale_name("LC_MESSAGES");
+  if (speaks_english(messages_locale)) return;
+  // "" takes the categories from the environment, as the client's setlocale(LC_ALL, "")
   // does; a locale that is not installed fails here as it fails there.
-  locale_t client_locale = newlocale(LC_ALL_MASK, "", nullptr);
+  locale_t client_locale =
+      newlocale(categories_to_load(messages_locale, locale_name("LC_CTYPE")), "", nullptr);
   if (client_locale == nullptr) return;
   for (size_t m = 0; m < count; ++m) {
     if (messages[m] == library_none) continue;
