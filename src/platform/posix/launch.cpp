@@ -1,4 +1,4 @@
-// POSIX: the client's launch: a child that sets the client's signals, standard
+// POSIX: the client's launch: a vfork child that sets the client's signals, standard
 // descriptors and parent-death signal, then the PATH search and exec.
 #include "shared.h"
 
@@ -18,6 +18,9 @@ extern char** environ;
 const os_char default_client[] = "ftp";
 
 namespace {
+
+// Why the started child could not exec the client; 0 while it has not failed.
+volatile int start_error = 0;
 
 // Makes `fd` the client's descriptor `target`, open across exec.
 bool hand_over(os_handle fd, int target) {
@@ -61,12 +64,15 @@ void exec_client(char** argv) {
   errno = denied ? EACCES : ENOENT;
 }
 
-// The forked child's way to the client. On failure it writes errno to `report`.
-[[noreturn]] void start_client(char** argv, pid_t parent, const sigset_t* mask, int report) {
-  // The client's signals as the wrapper found them.
+// The child's way to the client, with `mask` as its signal mask, or to start_error
+// with errno. It shares the wrapper's memory until its exec, while the wrapper
+// (`parent`) waits: it must take no lock, touch no heap and let no handler of the
+// wrapper's run.
+[[noreturn]] void start_client(char** argv, pid_t parent, const sigset_t* mask) {
+  // The client's signals as the wrapper found them; nothing of the wrapper's can run
+  // here, since every signal stays blocked until the mask is the client's.
   for (int signal_number = 1; signal_number < NSIG; ++signal_number)
     if (sigismember(&client_default_signals, signal_number) == 1) signal(signal_number, SIG_DFL);
-  sigprocmask(SIG_SETMASK, mask, nullptr);
   // The pipes' write ends are numbers past 2, since every standard descriptor is open:
   // the first hand_over cannot replace the second's.
   bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO);
@@ -78,10 +84,9 @@ void exec_client(char** argv) {
 #else
   (void)parent;
 #endif
+  sigprocmask(SIG_SETMASK, mask, nullptr);
   if (ready) exec_client(argv);
-  int error = errno;
-  ssize_t written = write(report, &error, sizeof error);
-  (void)written;
+  start_error = errno != 0 ? errno : ENOEXEC;
   _exit(127);
 }
 
@@ -91,33 +96,23 @@ bool command_line_fits(const os_char*, int, const os_char* const*) { return true
 
 bool create_process(const os_char* program, int, os_char** arguments) {
   if (client_std[0] == no_handle || client_std[1] == no_handle) return false;
-  // Closed by the client's exec, or carries why it failed: "started" is known for
-  // certain before the relay starts.
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return false;
-  sigset_t mask_before;
-  catch_stop_signals(&mask_before);
+  sigset_t every, mask_before;
+  sigfillset(&every);
+  sigprocmask(SIG_BLOCK, &every, &mask_before);
+  catch_stop_signals();
+  // The client's argv is the wrapper's own, its first word the program.
+  os_char* own_name = arguments[0];
+  arguments[0] = const_cast<os_char*>(program);
   pid_t parent = getpid();
-  // Not posix_spawn: the parent-death signal must be set in the child. The client's
-  // argv is the wrapper's own, its first word the program.
-  pid_t pid = fork();
-  if (pid == 0) {
-    arguments[0] = const_cast<os_char*>(program);
-    start_client(arguments, parent, &mask_before, report[1]);
-  }
-  close(report[1]);
-  int error = 0;
-  ssize_t got = -1;
-  if (pid > 0) {
-    do got = read(report[0], &error, sizeof error);
-    while (got < 0 && errno == EINTR);
-  }
-  close(report[0]);
-  if (pid > 0 && got != 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  bool started = pid > 0 && got == 0;
+  start_error = 0;
+  // Not fork: a copy of the wrapper's memory is not needed for an exec. The wrapper
+  // goes on once the child has called exec or ended, so start_error is known for
+  // certain before the relay starts.
+  pid_t pid = vfork();
+  if (pid == 0) start_client(arguments, parent, &mask_before);
+  arguments[0] = own_name;
+  bool started = pid > 0 && start_error == 0;
+  if (pid > 0 && !started) waitpid(pid, nullptr, 0);
   if (started) keep_client(pid);
   // A stop request that came meanwhile is taken now, and passed on to the client.
   sigprocmask(SIG_SETMASK, &mask_before, nullptr);

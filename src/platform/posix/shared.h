@@ -22,10 +22,10 @@ extern os_handle client_std[2];
 extern sigset_t client_default_signals;
 
 // stop_events: takes the stop signals that were not ignored when the wrapper started
-// as the relay's events from now on; they get the default in the client. They stay
-// blocked until the client has started: *mask_before is the mask to go back to. Where
-// the wrapper cannot have its wake-up pipe, they end it as ever.
-void catch_stop_signals(sigset_t* mask_before);
+// as the relay's events from now on, and adds them to client_default_signals. Called
+// with every signal blocked, just before the client starts. Where the wrapper cannot
+// have its wake-up pipe, they end it as ever.
+void catch_stop_signals();
 
 // stop_events: the first stop request's signal, or 0; and the pipe whose read end
 // (stop_pipe[0], -1 without) polls readable once one has come.

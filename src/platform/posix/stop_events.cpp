@@ -69,20 +69,19 @@ void shield_from_signals() {
   }
 }
 
-void catch_stop_signals(sigset_t* mask_before) {
-  sigset_t stops;
-  sigemptyset(&stops);
-  for (int signal_number : stop_signals) sigaddset(&stops, signal_number);
-  sigprocmask(SIG_BLOCK, &stops, mask_before);
+void catch_stop_signals() {
   if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   struct sigaction catcher;
   memset(&catcher, 0, sizeof catcher);
   catcher.sa_handler = on_stop_signal;
-  catcher.sa_mask = stops;
+  sigemptyset(&catcher.sa_mask);
+  for (int signal_number : stop_signals) sigaddset(&catcher.sa_mask, signal_number);
   catcher.sa_flags = SA_RESTART;
   struct sigaction backstop = catcher;
   backstop.sa_handler = on_stop_backstop;
   sigaction(SIGALRM, &backstop, nullptr);
+  // Exec sets a caught signal to its default: the client would get SIGALRM so anyway.
+  sigaddset(&client_default_signals, SIGALRM);
   for (int signal_number : stop_signals) {
     struct sigaction previous;
     // nohup's SIGHUP stays ignored, for the wrapper and the client.
