@@ -691,9 +691,9 @@ def run_client_bound(wrapper, failures):
 def run_exec_limit(wrapper, failures):
     """POSIX: no bound but the system's own. The client's exec takes its arguments up to
     the kernel's room for them (a quarter of the stack's limit, set here to 1 MiB);
-    past it (E2BIG) the client does not start. A client path 3000 characters longer
-    than veskar's own, which the client's exec carries twice (file name and argv[0]),
-    leaves veskar's own exec within the room either way."""
+    past it (E2BIG) the client does not start. A client path some 2500 characters
+    longer than veskar's own, which the client's exec carries twice (file name and
+    argv[0]), leaves veskar's own exec within the room either way."""
     stack = 1 << 20
     room = max(min(6 << 20, stack // 4), 128 << 10)
     checks = 0
