@@ -6,6 +6,8 @@
 #include "exit_status.h"
 #include "handles.h"
 #include "platform/record.h"
+#include "record/json.h"
+#include "record/redact.h"
 #include "text.h"
 
 namespace {
@@ -47,114 +49,12 @@ struct run_record {
 run_record record;
 
 // The record as it is written: JSON, cut to stay within max_record_size.
-struct json_line {
-  char bytes[max_record_size];
-  size_t used;
-};
-json_line line;
+char line_bytes[max_record_size];
+json_text line = {line_bytes, sizeof line_bytes, 0};
 
-void put(const char* text, size_t length) {
-  if (line.used + length > sizeof line.bytes) return;  // never: every part is bounded
-  memcpy(line.bytes + line.used, text, length);
-  line.used += length;
-}
-void put(const char* text) { put(text, strlen(text)); }
-
-void put_number(unsigned long long number) {
-  char digits[24];
-  size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + number % 10);
-    number /= 10;
-  } while (number != 0);
-  while (count > 0) put(&digits[--count], 1);
-}
-
-// Writes UTF-8 text as a JSON string into `out`, escaped, at most `room` bytes with its
-// quotes, cut before a character that would not fit. Returns the bytes written.
-size_t quote(const char* text, size_t length, char* out, size_t room) {
-  size_t used = 0;
-  out[used++] = '"';
-  for (size_t at = 0; at < length; ++at) {
-    unsigned char c = static_cast<unsigned char>(text[at]);
-    char escaped[8];
-    size_t size = 1;
-    escaped[0] = static_cast<char>(c);
-    if (c == '"' || c == '\\') {
-      escaped[0] = '\\';
-      escaped[1] = static_cast<char>(c);
-      size = 2;
-    } else if (c < 0x20) {
-      memcpy(escaped, "\\u00", 4);
-      escaped[4] = "0123456789abcdef"[c >> 4];
-      escaped[5] = "0123456789abcdef"[c & 15];
-      size = 6;
-    } else if (c >= 0x80) {
-      // A whole character or nothing: the text is UTF-8 already.
-      size = 1;
-      while (at + size < length && (static_cast<unsigned char>(text[at + size]) & 0xc0) == 0x80) ++size;
-      if (used + size + 1 > room) break;
-      memcpy(out + used, text + at, size);
-      used += size;
-      at += size - 1;
-      continue;
-    }
-    if (used + size + 1 > room) break;
-    memcpy(out + used, escaped, size);
-    used += size;
-  }
-  out[used++] = '"';
-  return used;
-}
-
-void put_quoted(const char* utf8, size_t length, size_t room) {
-  line.used += quote(utf8, length, line.bytes + line.used, room);
-}
-
-// "YYYY-MM-DDTHH:MM:SS.mmmZ" for `ms` since 1970 (the days from the civil calendar's
-// own arithmetic, so no library time zone is involved).
-void put_time(int64_t ms) {
-  int64_t days = ms / 86400000, rest = ms % 86400000;
-  int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-  int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
-  int64_t year = yoe + era * 400 + (month <= 2);
-  const int64_t parts[] = {year, month, day, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60,
-                           rest % 1000};
-  const char* after[] = {"-", "-", "T", ":", ":", ".", "Z"};
-  const int widths[] = {4, 2, 2, 2, 2, 2, 3};
-  put("\"");
-  for (int k = 0; k < 7; ++k) {
-    char digits[8];
-    int64_t value = parts[k];
-    for (int d = widths[k] - 1; d >= 0; --d, value /= 10) digits[d] = static_cast<char>('0' + value % 10);
-    put(digits, static_cast<size_t>(widths[k]));
-    put(after[k]);
-  }
-  put("\"");
-}
-
-// An argument in UTF-8 with the password of a URL's user part as ****.
-size_t mask_password(char* text, size_t length) {
-  const char* scheme = nullptr;
-  for (size_t at = 0; at + 3 <= length && scheme == nullptr; ++at)
-    if (memcmp(text + at, "://", 3) == 0) scheme = text + at + 3;
-  if (scheme == nullptr) return length;
-  const char* end = scheme;
-  while (end < text + length && *end != '/' && *end != '?' && *end != '#') ++end;
-  const char* at_sign = nullptr;
-  for (const char* p = scheme; p < end; ++p)
-    if (*p == '@') at_sign = p;
-  const char* colon = at_sign ? static_cast<const char*>(memchr(scheme, ':', at_sign - scheme)) : nullptr;
-  if (colon == nullptr) return length;
-  size_t from = static_cast<size_t>(colon + 1 - text), to = static_cast<size_t>(at_sign - text);
-  static const char stars[] = "****";
-  size_t after = length - to;
-  memmove(text + from + 4, text + to, after);
-  memcpy(text + from, stars, 4);
-  return from + 4 + after;
-}
+void put(const char* text) { json_put(&line, text); }
+void put_number(unsigned long long number) { json_put_number(&line, number); }
+void put_quoted(const char* utf8, size_t length, size_t room) { json_put_string(&line, utf8, length, room); }
 
 const char* const status_names[] = {"no_sign", "setup_failed", "known_message",
                                     "error_reply", "stalled", "client_failed"};
@@ -207,7 +107,7 @@ const char* start_record(const os_char* path, const os_char* client, int count,
   host_name(record.host, sizeof record.host);
   static char utf8[3 * 2048];
   size_t size = os_text_in_utf8(client, text_length(client), utf8, sizeof utf8);
-  record.client[quote(utf8, size, record.client, sizeof record.client - 1)] = '\0';
+  record.client[json_string(utf8, size, record.client, sizeof record.client - 1)] = '\0';
   // The arguments, each cut as the array's room runs out.
   size_t used = 0;
   record.arguments[used++] = '[';
@@ -217,7 +117,7 @@ const char* start_record(const os_char* path, const os_char* client, int count,
     size_t room = max_record_arguments - used;
     if (room < 3) break;
     if (a > 1) record.arguments[used++] = ',';
-    used += quote(utf8, size, record.arguments + used, room - 1);
+    used += json_string(utf8, size, record.arguments + used, room - 1);
   }
   record.arguments[used++] = ']';
   record.arguments[used] = '\0';
@@ -275,7 +175,7 @@ void finish_record(int status, const char* error) {
   if (!keeping_record()) return;
   line.used = 0;
   put("{\"time\":");
-  put_time(record.started);
+  json_put_time(&line, record.started);
   put(",\"duration_ms\":");
   int64_t took = clock_ms() - record.started_at;
   put_number(took > 0 ? static_cast<unsigned long long>(took) : 0);
