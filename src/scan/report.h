@@ -6,11 +6,8 @@
 
 #include "exit_status.h"
 #include "platform/platform.h"
+#include "scan/scan.h"
 #include "scan/search.h"
-
-// The run's status: status_no_sign until the first failure sign, then the kind of that
-// sign. Never changes after that.
-extern int exit_status;
 
 // The most of a reply's text a report shows: its "Error text: " line, line feed and
 // all, fits the line buffer.
