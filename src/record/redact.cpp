@@ -7,10 +7,10 @@ size_t mask_password(char* text, size_t length) {
   for (size_t at = 0; at + 3 <= length && scheme == nullptr; ++at)
     if (memcmp(text + at, "://", 3) == 0) scheme = text + at + 3;
   if (scheme == nullptr) return length;
-  const char* end = scheme;
-  while (end < text + length && *end != '/' && *end != '?' && *end != '#') ++end;
+  // The user part runs to the last '@', as the clients read it: a password may hold
+  // '/', '?', '#', '@' and escapes. Where the '@' is the path's, more is masked, never less.
   const char* at_sign = nullptr;
-  for (const char* p = scheme; p < end; ++p)
+  for (const char* p = scheme; p < text + length; ++p)
     if (*p == '@') at_sign = p;
   const char* colon = at_sign ? static_cast<const char*>(memchr(scheme, ':', at_sign - scheme)) : nullptr;
   if (colon == nullptr) return length;
