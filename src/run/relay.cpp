@@ -1,5 +1,7 @@
 #include "run/relay.h"
 
+#include <string.h>
+
 #include "fatal.h"
 #include "handles.h"
 #include "platform/platform.h"
@@ -22,11 +24,25 @@ struct stream_echo {
 stream_echo echoes[2];
 
 // Shows bytes of a stream, until an echo fails.
-void echo(int stream, const char* bytes, size_t length) {
-  stream_echo& e = echoes[stream];
+void show(stream_echo& e, const char* bytes, size_t length) {
   if (length == 0) return;
   if (e.open) e.open = write_handle(*e.to, bytes, length);
   if (e.to == &saved_stdout) note_stdout(bytes, length);
+}
+
+void echo(int stream, const char* bytes, size_t length) {
+  stream_echo& e = echoes[stream];
+  // Reports that waited for stdout's line go right after its line feed.
+  if (e.to == &saved_stdout && reports_held()) {
+    if (const char* feed = static_cast<const char*>(memchr(bytes, '\n', length))) {
+      size_t through = static_cast<size_t>(feed - bytes) + 1;
+      show(e, bytes, through);
+      release_held_reports();
+      bytes += through;
+      length -= through;
+    }
+  }
+  show(e, bytes, length);
 }
 
 // A chunk_shown: shows the read being scanned through `end`.
@@ -83,8 +99,11 @@ void relay_streams() {
   if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
-  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client);
+  static const held_output held = {held_reports_due, release_held_reports};
+  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, &held);
   end_pump();
+  // The client's output is over: nothing waits for a line any more.
+  release_held_reports();
   // Asked to stop: reported after all the client printed, its last unfinished lines
   // scanned; the client's end is the stop's doing.
   if (stop != 0) {

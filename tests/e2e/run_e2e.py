@@ -129,6 +129,14 @@ CASES = [
      b"", b"ftp> 550 No such file.\n" + report(b"550 No such file.") + b"ftp> 221 Goodbye.\n", b"", 3),
     ("reply on the prompt's line", [out(b"ftp> 550 No such file or directory.\r\n")], b"",
      b"ftp> 550 No such file or directory.\r\n" + report(b"550 No such file or directory.\r"), b"", 3),
+    # A report never cuts a line of the other stream that is still arriving: it waits for
+    # the line's end; where the line pauses (a prompt), it starts on a line of its own.
+    ("a sign on stderr waits for stdout's line", [out(b"230 Login succe"), err(b"Not connected.\n"),
+                                                  "s:20", out(b"ssful.\r\nftp> ")], b"",
+     b"230 Login successful.\r\n" + report(b"Not connected.") + b"ftp> ", b"Not connected.\n", 2),
+    ("a sign on stderr after stdout's line paused", [out(b"ftp> "), "s:400", err(b"Not connected.\n"), "s:400",
+                                                     out(b"x\n")], b"",
+     b"ftp> \n" + report(b"Not connected.") + b"x\n", b"Not connected.\n", 2),
     ("transfer statistics are no reply", [out(b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n")], b"",
      b"226 ok\r\n631 bytes sent in 00:00 (1.37 MiB/s)\r\n", b"", 0),
 
