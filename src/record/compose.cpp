@@ -54,7 +54,7 @@ void put_sign(json_text* json, const kept_sign& sign, size_t text_room) {
   json_put(json, "\",\"text\":");
   json_put_string(json, utf8, size, text_room);
   json_put(json, ",\"stream\":");
-  json_put(json, sign.stream == output_stream  ? "\"stdout\""
+  json_put(json, sign.stream == output_stream  ? facts.joined ? "\"both\"" : "\"stdout\""
                  : sign.stream == error_stream ? "\"stderr\""
                                                : "null");
   json_put(json, ",\"line\":");

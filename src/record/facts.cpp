@@ -75,6 +75,8 @@ void record_sign(record_kind kind, const char* text, size_t length, int stream, 
   ++facts.sign_count;
 }
 
+void record_streams_joined() { facts.joined = true; }
+
 void record_client_end(client_end end) {
   facts.client_known = true;
   facts.end = end;

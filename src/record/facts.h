@@ -32,6 +32,7 @@ struct run_facts {
   const os_char* client;
   int argument_count;  // the wrapper's own argv: arguments[1, argument_count)
   const os_char* const* arguments;
+  bool joined;  // one pipe for both of the client's streams
   size_t sign_count;
   kept_sign signs[max_record_signs];
   size_t transfer_count;

@@ -729,6 +729,36 @@ def run_records(wrapper, failures):
     return 3
 
 
+def run_joined(wrapper, failures):
+    """Both outputs one file (> log 2>&1): the client's bytes land in the order it wrote
+    them, as they do without veskar, with each report after its line; the record says
+    "both" of the sign's stream."""
+    actions = [err(b"ftp: connect to address 127.0.0.1"), out(b"Not connected.\n"),
+               err(b": Connection refused\n"), out(b"ftp> ")]
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        log_path = os.path.join(bin_dir, "log")
+        with open(log_path, "wb") as log:
+            status = wrapper.run(actions, stdin=None, stdout=log, stderr=subprocess.STDOUT)[2]
+        with open(log_path, "rb") as log:
+            got = log.read()
+        command = ([os.environ.get("VESKAR_TEST_WINE", "wine")] if wrapper.wine else []) + [wrapper.client]
+        with open(log_path, "wb") as log:
+            subprocess.run(command + actions, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                           timeout=60)
+        with open(log_path, "rb") as log:
+            alone = log.read()
+    check("both outputs one file: the client's order", (got, status),
+          (wrapper.banner + b"ftp: connect to address 127.0.0.1Not connected.\n" + report(b"Not connected.")
+           + b": Connection refused\n" + report(b"Connection refused") + b"ftp> ", 2), failures)
+    if got[len(wrapper.banner):].replace(report(b"Not connected."), b"").replace(report(b"Connection refused"), b"") \
+            != alone:
+        failures.append("both outputs one file: not the bytes the client writes there alone: %r" % alone)
+    streams = [sign["stream"] for sign in json.loads(wrapper.last_record())["signs"]]
+    if streams != ["both", "both"]:
+        failures.append("both outputs one file: the record's streams %r" % streams)
+    return 3
+
+
 def run_special(wrapper, failures):
     """Cases that need more than a row: a missing client, the command-line bound."""
     got = wrapper.run(["o:started\\n"], with_client=False)
@@ -850,6 +880,7 @@ def main():
         cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
         cases.append(lambda failures: run_special(wrapper, failures) or 5)
         cases.append(lambda failures: run_records(wrapper, failures))
+        cases.append(lambda failures: run_joined(wrapper, failures))
         if not wrapper.wine:
             cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))
         cases.append(lambda failures: run_client_bound(wrapper, failures))
