@@ -1,7 +1,9 @@
 # The two commands a newcomer needs: `make demo` and `make test`.
 JOBS ?= 2
 
-.PHONY: all deps native windows windows64 asan test test-native test-windows test-asan demo bench fuzz package clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps native windows windows64 asan test test-native test-windows test-asan demo release install deb bench fuzz package clean
 
 all: native
 
@@ -46,6 +48,22 @@ demo:
 	cmake --preset demo >/dev/null
 	cmake --build --preset demo -j $(JOBS)
 	scripts/demo.sh
+
+# The POSIX program alone, with only a compiler and CMake (and Debian's packaging tools
+# for the deb): what a server that runs veskar needs, and nothing for the tests.
+release:
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+
+install:
+	@scripts/install-deps.sh install
+	@$(MAKE) --no-print-directory release
+	cmake --install build/release --prefix $(PREFIX)
+
+deb:
+	@scripts/install-deps.sh deb
+	@$(MAKE) --no-print-directory release
+	cd build/release && cpack -G DEB
 
 bench: deps
 	bench/run.sh

@@ -56,7 +56,11 @@ int os_main(int argc, os_char** argv) {
     report_fatal("Stderr pipe creation failed\n");
   if (!set_std_handle(std_output_slot, output_pipe.write_end))
     report_fatal("Redirecting STDOUT failed");
-  if (!set_std_handle(std_error_slot, error_pipe.write_end))
+  // Both outputs one file (> log 2>&1): the client writes both streams into one pipe,
+  // as into that file without the wrapper, so that its order stays.
+  bool joined = same_file(saved_stdout, saved_stderr);
+  if (joined) record_streams_joined();
+  if (!set_std_handle(std_error_slot, joined ? output_pipe.write_end : error_pipe.write_end))
     report_fatal("Redirecting STDERR failed");
   make_private(&output_pipe, "DuplicateHandle OUT failed");
   make_private(&error_pipe, "DuplicateHandle ERR failed");

@@ -39,6 +39,10 @@ bool set_std_handle(std_slot slot, os_handle handle);
 // be handed to a client through set_std_handle. False on failure.
 bool create_pipe(os_handle* read_end, os_handle* write_end);
 
+// Whether two handles lead to the same file, terminal, console or pipe: then whatever is
+// written to either lands in one place, in the order of the writes.
+bool same_file(os_handle a, os_handle b);
+
 // Stores in *copy a second handle to the same object that no client ever inherits.
 bool duplicate_private(os_handle source, os_handle* copy);
 

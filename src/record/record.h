@@ -31,6 +31,10 @@ const char* start_record(const os_char* path, const os_char* client, int count,
 void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line,
                  bool ignored);
 
+// Notes that the client writes both its streams into one pipe, which its signs' stream
+// then names: "both".
+void record_streams_joined();
+
 // Notes how the client ended.
 void record_client_end(client_end end);
 

@@ -1,44 +1,56 @@
 #include "run/relay.h"
 
+#include <string.h>
+
 #include "fatal.h"
 #include "handles.h"
 #include "platform/platform.h"
 #include "scan/report.h"
 #include "record/record.h"
-#include "scan/lines.h"
+#include "scan/scan.h"
 #include "settings/settings.h"
 #include "run/watchdog.h"
 
 namespace {
 
-struct stream_state {
-  int number;  // output_stream or error_stream
-  bool echo_open;
-  os_handle* echo_to;  // saved_stdout or saved_stderr
-  line_cutter lines;
-  // The read being cut, and how much of it is shown.
+// A stream's echo: where it goes, whether it still does, and how much of the read being
+// scanned it has shown.
+struct stream_echo {
+  bool open;
+  os_handle* to;  // saved_stdout or saved_stderr
   const char* read;
   size_t shown;
 };
-// Zeroed, not initialised, so the held lines take no room in the program file;
-// reset_relay opens the echoes.
-stream_state streams[2];
+stream_echo echoes[2];
 
 // Shows bytes of a stream, until an echo fails.
-void echo(stream_state* s, const char* bytes, size_t length) {
+void show(stream_echo& e, const char* bytes, size_t length) {
   if (length == 0) return;
-  if (s->echo_open) s->echo_open = write_handle(*s->echo_to, bytes, length);
-  if (s->echo_to == &saved_stdout) note_stdout(bytes, length);
+  if (e.open) e.open = write_handle(*e.to, bytes, length);
+  if (e.to == &saved_stdout) note_stdout(bytes, length);
 }
 
-// A sign_sink for a read's lines: shows the read through the sign's line, then reports.
-void report_after_line(const found_sign* sign, void* stream) {
-  stream_state* s = static_cast<stream_state*>(stream);
-  if (sign->read_end > s->shown) {
-    echo(s, s->read + s->shown, sign->read_end - s->shown);
-    s->shown = sign->read_end;
+void echo(int stream, const char* bytes, size_t length) {
+  stream_echo& e = echoes[stream];
+  // Reports that waited for stdout's line go right after its line feed.
+  if (e.to == &saved_stdout && reports_held()) {
+    if (const char* feed = static_cast<const char*>(memchr(bytes, '\n', length))) {
+      size_t through = static_cast<size_t>(feed - bytes) + 1;
+      show(e, bytes, through);
+      release_held_reports();
+      bytes += through;
+      length -= through;
+    }
   }
-  report_found(sign, &s->number);
+  show(e, bytes, length);
+}
+
+// A chunk_shown: shows the read being scanned through `end`.
+void show_through(int stream, size_t end, void*) {
+  stream_echo& e = echoes[stream];
+  if (end <= e.shown) return;
+  echo(stream, e.read + e.shown, end - e.shown);
+  e.shown = end;
 }
 
 // Set once the client has been stopped for inactivity: its end is then the wrapper's
@@ -50,28 +62,23 @@ void stop_stalled_client() {
   stop_client();
   stopped = true;
   // What it printed before it went quiet counts first: an unfinished prompt, say.
-  for (stream_state& s : streams) finish_lines(&s.lines, report_found, &s.number);
+  finish_scan(output_stream);
+  finish_scan(error_stream);
   report_stall(idle_timeout_seconds);
 }
 
 }  // namespace
 
 void reset_relay() {
-  for (stream_state& s : streams) {
-    s.echo_open = true;
-    s.number = &s == &streams[output_stream] ? output_stream : error_stream;
-    s.echo_to = s.number == output_stream ? &saved_stdout : &saved_stderr;
-    start_lines(&s.lines);
-    if (keeping_record()) count_lines(&s.lines);
-    if (size_t reach = longest_ignored_text()) test_lines(&s.lines, sign_ignored, reach);
-  }
+  echoes[output_stream] = {true, &saved_stdout, nullptr, 0};
+  echoes[error_stream] = {true, &saved_stderr, nullptr, 0};
+  start_scan();
   note_stdout("\n", 1);
 }
 
 void relay_chunk(int stream, const char* bytes, size_t length) {
-  stream_state& s = streams[stream];
   if (length == 0) {
-    finish_lines(&s.lines, report_found, &s.number);
+    finish_scan(stream);
     return;
   }
   record_output(stream, bytes, length);
@@ -80,10 +87,11 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
   // sign is shown in one write. After a failed echo the stream is still read to its
   // end and scanned, so the client never stalls on a full pipe and no failure sign
   // goes uncounted.
-  s.read = bytes;
-  s.shown = 0;
-  scan_lines(&s.lines, bytes, length, report_after_line, &s);
-  echo(&s, bytes + s.shown, length - s.shown);
+  stream_echo& e = echoes[stream];
+  e.read = bytes;
+  e.shown = 0;
+  scan_chunk(stream, bytes, length, show_through, nullptr);
+  echo(stream, bytes + e.shown, length - e.shown);
 }
 
 void relay_streams() {
@@ -91,8 +99,11 @@ void relay_streams() {
   if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
-  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client);
+  static const held_output held = {held_reports_due, release_held_reports};
+  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, &held);
   end_pump();
+  // The client's output is over: nothing waits for a line any more.
+  release_held_reports();
   // Asked to stop: reported after all the client printed, its last unfinished lines
   // scanned; the client's end is the stop's doing.
   if (stop != 0) {

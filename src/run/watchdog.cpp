@@ -74,7 +74,8 @@ int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64
 
 }  // namespace
 
-int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled) {
+int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled,
+                const held_output* held) {
   watchdog watch = {idle_seconds > 0 ? watch_watching : watch_off, 0, 0, 0, 0, 0, {0, 0}, 0, 0};
   if (watch.phase == watch_watching) {
     watch.quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
@@ -82,14 +83,23 @@ int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler s
   }
   pump_news news = {0, false, false, 0};
   for (;;) {
-    // Off, the clock is never read: an idle relay costs nothing until a pipe moves.
-    bool timed = watch.phase != watch_off || news.stop != 0;
-    int wait = look(&watch, calls, news, timed ? calls->clock_ms() : 0);
+    int64_t due = held != nullptr ? held->due() : 0;
+    // Off and holding nothing, the clock is never read: an idle relay costs nothing until
+    // a pipe moves.
+    bool timed = watch.phase != watch_off || news.stop != 0 || due != 0;
+    int64_t now = timed ? calls->clock_ms() : 0;
+    // Due: the line has paused (its bytes, had any come, would have moved it).
+    if (due != 0 && now >= due) {
+      held->release();
+      due = 0;
+    }
+    int wait = look(&watch, calls, news, now);
     if (wait == relay_over) break;
     if (wait == stall_now) {
       stalled();
       continue;
     }
+    if (due != 0 && (wait < 0 || due - now < wait)) wait = due > now ? static_cast<int>(due - now) : 0;
     // Off, the client is waited for once its pipes have ended.
     bool watch_client = watch.phase == watch_watching || (watch.phase == watch_off && news.pipes_ended);
     news = calls->wait(wait, watch_client);

@@ -26,6 +26,13 @@ typedef void (*stall_handler)();
 
 enum { drain_seconds = 2, look_ms = 1000 };
 
+// Output the relay holds back for a while: when it is due (on clock_ms; 0 when nothing
+// is held), and what writes it.
+struct held_output {
+  int64_t (*due)();
+  void (*release)();
+};
+
 // Relays between start_pump and end_pump, through `calls`, until both pipes have ended
 // and the client has ended. With idle_seconds 0 it waits with no timeout, and looks at
 // the client only once the pipes have ended. Otherwise it watches the client: activity
@@ -39,4 +46,6 @@ enum { drain_seconds = 2, look_ms = 1000 };
 // what the client prints as it ends is relayed until the pipes end, for drain_seconds
 // at most. A client still there stop_grace_seconds after the request is killed, and
 // waited for as long again at most. Returns the request, or 0 when none came.
-int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled);
+// What `held` holds (nullptr: nothing ever) is released once it is due.
+int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled,
+                const held_output* held);

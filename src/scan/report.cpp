@@ -16,21 +16,46 @@ const char report_banner[] = "*************** Error Found ***************\n";
 const char report_text_format[] = "Error text: %s\n";
 static_assert(size_t{report_text_size} < size_t{held_reply_size}, "a long line keeps what a report shows");
 
-// Whether what saved_stdout shows so far ends inside a line. The banner before the
-// relay ends with a line feed.
+// Whether what saved_stdout shows so far ends inside a line, and when the relay last
+// showed bytes of that line. The banner before the relay ends with a line feed.
 bool stdout_inside_line = false;
+int64_t stdout_line_at = 0;
+
+// Reports that wait for the client's line on stdout to end: never between the bytes of
+// one line that arrive close together.
+bool holding = false;
+char held[16384];
+size_t held_length = 0;
+
+void write_out(const char* bytes, size_t length) {
+  if (!holding) {
+    write_handle(saved_stdout, bytes, length);
+    return;
+  }
+  memcpy(held + held_length, bytes, length);
+  held_length += length;
+}
 
 void write_line(const char* format, const char* text) {
   char line[line_buffer_size];
   size_t length = format_line(line, format, text);
-  write_handle(saved_stdout, line, length);
+  write_out(line, length);
 }
 
-// A report's first line, which starts a line of its own.
-void write_banner() {
-  if (stdout_inside_line) write_handle(saved_stdout, "\n", 1);
-  stdout_inside_line = false;
-  write_line(report_banner, "");
+// A report's first line, which starts a line of its own. While the client's line on
+// stdout is still arriving, a report about its output (`may_hold`) is held until that
+// line ends or pauses.
+void write_banner(bool may_hold) {
+  bool arriving = may_hold && stdout_inside_line && clock_ms() - stdout_line_at < held_report_ms;
+  bool room = held_length + 2 * line_buffer_size <= sizeof held;
+  if (!(holding || arriving) || !room || !may_hold) {
+    release_held_reports();
+    if (stdout_inside_line) write_handle(saved_stdout, "\n", 1);
+    stdout_inside_line = false;
+  } else {
+    holding = true;
+  }
+  write_out(report_banner, sizeof report_banner - 1);
 }
 
 // Writes `number`, terminated, into `text` (24 bytes): in decimal, or from 0x80000000
@@ -59,8 +84,8 @@ void record(run_status status) {
 }
 
 // Writes a report with its text, and records `status` if it is the run's first sign.
-void write_report(const char* text, run_status status) {
-  write_banner();
+void write_report(const char* text, run_status status, bool may_hold) {
+  write_banner(may_hold);
   write_line(report_text_format, text);
   record(status);
 }
@@ -69,13 +94,28 @@ void write_report(const char* text, run_status status) {
 // notes it in the run's record. status_no_sign: it decides no status.
 void report_own_sign(record_kind kind, const char* text, run_status status) {
   record_sign(kind, text, strlen(text), -1, 0, false);
-  write_report(text, status);
+  write_report(text, status, false);
 }
 
 }  // namespace
 
 void note_stdout(const char* bytes, size_t length) {
-  if (length > 0) stdout_inside_line = bytes[length - 1] != '\n';
+  if (length == 0) return;
+  stdout_inside_line = bytes[length - 1] != '\n';
+  if (stdout_inside_line) stdout_line_at = clock_ms();
+}
+
+bool reports_held() { return holding; }
+
+int64_t held_reports_due() { return holding ? stdout_line_at + held_report_ms : 0; }
+
+void release_held_reports() {
+  if (!holding) return;
+  if (stdout_inside_line) write_handle(saved_stdout, "\n", 1);
+  stdout_inside_line = false;
+  write_handle(saved_stdout, held, held_length);
+  held_length = 0;
+  holding = false;
 }
 
 void report_stop(const char* cause) {
@@ -117,7 +157,7 @@ void report_found(const found_sign* sign, void* stream) {
   run_status status = sign->kind == sign_message ? status_known_message : status_error_reply;
   if (sign->text == nullptr) {
     // A reply line that never ended, or whose zero byte hides its end: the banner alone.
-    write_banner();
+    write_banner(true);
     record(status);
     return;
   }
@@ -125,5 +165,5 @@ void report_found(const found_sign* sign, void* stream) {
   char text[report_text_size + 1];
   memcpy(text, sign->text, shown);
   text[shown] = '\0';
-  write_report(text, status);
+  write_report(text, status, true);
 }

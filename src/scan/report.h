@@ -3,14 +3,12 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "exit_status.h"
 #include "platform/platform.h"
+#include "scan/scan.h"
 #include "scan/search.h"
-
-// The run's status: status_no_sign until the first failure sign, then the kind of that
-// sign. Never changes after that.
-extern int exit_status;
 
 // The most of a reply's text a report shows: its "Error text: " line, line feed and
 // all, fits the line buffer.
@@ -25,6 +23,22 @@ void report_found(const found_sign* sign, void* context);
 // Tells the reports about bytes the relay showed on saved_stdout, so that a report
 // starts on a line of its own: after bytes that end inside a line, with a line feed.
 void note_stdout(const char* bytes, size_t length);
+
+// How long a line on stdout may pause, between bytes, and still hold back a report
+// about the other stream: a report never cuts a line that is still arriving.
+enum { held_report_ms = 100 };
+
+// Whether reports wait for the line on stdout to end. The relay releases them right
+// after that line's line feed, when the line has paused held_report_ms (then they
+// start on a line of their own), and at the client's end.
+bool reports_held();
+
+// When held reports are due, on clock_ms: held_report_ms after the line's last bytes;
+// 0 when none is held.
+int64_t held_reports_due();
+
+// Writes the held reports, after a line feed when stdout is inside a line.
+void release_held_reports();
 
 
 // Reports a client stopped after `seconds` without activity: status_stalled.

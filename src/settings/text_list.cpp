@@ -6,6 +6,8 @@
 
 namespace {
 
+bool is_blank(os_char c) { return c == ' ' || c == '\t'; }
+
 // Adds the forms of one text; false when no encoding can write it.
 bool add_forms(text_list* list, size_t* used, const os_char* text, size_t length) {
   size_t first = list->count;
@@ -36,7 +38,11 @@ const char* take_text_list(text_list* list, const os_char* value, size_t length,
   const char* problem = nullptr;
   for (size_t start = 0, i = 0; i <= length && problem == nullptr; ++i) {
     if (i < length && value[i] != ';') continue;
-    size_t size = i - start;
+    // Blanks around a text are the list's layout, not the text's ("a; b").
+    size_t end = i;
+    while (start < end && is_blank(value[start])) ++start;
+    while (end > start && is_blank(value[end - 1])) --end;
+    size_t size = end - start;
     if (size > max_list_text_length)
       problem = messages->text_too_long;
     else if (size > 0 && size < shortest)

@@ -32,7 +32,7 @@ struct list_messages {
 };
 
 // Takes `value` (`length` characters; nullptr when unset) into `list`: texts separated
-// by ';', empty ones skipped, each `shortest` to max_list_text_length characters.
+// by ';', each without the blanks (spaces, tabs) around it, empty ones skipped, each `shortest` to max_list_text_length characters.
 // Returns nullptr, or what is wrong, with the list left empty.
 const char* take_text_list(text_list* list, const os_char* value, size_t length, size_t shortest,
                            const list_messages* messages);

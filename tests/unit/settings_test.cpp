@@ -135,6 +135,14 @@ TEST_F(Settings, SignListTakesTheListRulesAndRefusesShortTexts) {
   ASSERT_EQ(site_sign_count(), 2u);
   EXPECT_EQ(sign(0), "Verbindung abgelehnt");
   EXPECT_EQ(sign(1), "fehl");
+  // The blanks around a text go, those inside stay; a text of blanks alone is none.
+  ASSERT_EQ(take_sign_list(ascii("Quota exceeded; Permission refused\t;  \t ;\tab c ").c_str()), nullptr);
+  ASSERT_EQ(site_sign_count(), 3u);
+  EXPECT_EQ(sign(1), "Permission refused");
+  EXPECT_EQ(sign(2), "ab c");
+  EXPECT_STREQ(take_sign_list(ascii("  abc ").c_str()), "VESKAR_SIGNS holds a text shorter than 4 characters");
+  ASSERT_EQ(take_sign_list(ascii("    ").c_str()), nullptr);
+  EXPECT_EQ(site_sign_count(), 0u);
   const std::pair<std::string, const char*> bad[] = {
       {"ok text;abc", "VESKAR_SIGNS holds a text shorter than 4 characters"},
       {"abcd;" + std::string(256, 'b'), "VESKAR_SIGNS holds a text longer than 255 characters"},

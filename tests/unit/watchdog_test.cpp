@@ -150,7 +150,7 @@ TEST(Watchdog, Rules) {
     fake.stalled_at = fake.passed_at = fake.killed_at = never;
     fake.waits.clear();
     fake.told_ended = fake.watched_after_end = false;
-    int stop = watch_relay(&fake_calls, s.idle_seconds, fake_stop);
+    int stop = watch_relay(&fake_calls, s.idle_seconds, fake_stop, nullptr);
     EXPECT_EQ(fake.stalled_at, s.stalled_at) << s.rule;
     EXPECT_EQ(fake.now, s.over_at) << s.rule;
     EXPECT_EQ(stop, s.stop_at != never ? 15 : 0) << s.rule;
