@@ -1,10 +1,10 @@
 // libFuzzer target: the client's command line. The input is an argument list, its words
 // separated by 0x00 bytes, which no argument can hold. The first word is the client's
 // name when it is not empty and holds no double quote; otherwise the default client is.
-// It checks that the line build_command_line writes splits back into the very same
-// words, or that it was refused only past the bound. Every buffer is a heap block of
-// exactly the size the contracts give, so that ASan catches any byte read or written
-// beyond it.
+// It checks that the line build_command_line writes splits back, as the C runtime
+// splits it, into the very same words, or that it was refused only past the bound. The
+// line is a heap block of exactly the size the contract gives, so that ASan catches any
+// byte written beyond it.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "command_line_split.h"
+#include "platform/windows/command_line.h"
 
 namespace {
 
@@ -67,15 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fail("a line within the bound was refused");
     return 0;
   }
-  char* area = static_cast<char*>(malloc(command_line_size));
-  char** split = static_cast<char**>(malloc((command_line_words + 1) * sizeof(char*)));
-  size_t count = split_command_line(line.c_str(), area, split);
-  if (count != arguments.size()) fail("the split gives another number of words");
-  if (strcmp(split[0], client) != 0) fail("the split gives another client word");
-  for (size_t w = 1; w < count; ++w)
-    if (strcmp(split[w], arguments[w]) != 0) fail("the split gives another argument");
-  if (split[count] != nullptr) fail("the words do not end in a null pointer");
-  free(split);
-  free(area);
+  std::vector<std::string> split = split_command_line(line);
+  if (split.size() != arguments.size()) fail("the split gives another number of words");
+  if (split[0] != client) fail("the split gives another client word");
+  for (size_t w = 1; w < split.size(); ++w)
+    if (split[w] != arguments[w]) fail("the split gives another argument");
   return 0;
 }

@@ -1,5 +1,4 @@
 // The program's entry: start-up, the client's launch, the relay and the exit status.
-#include "command_line.h"
 #include "fatal.h"
 #include "handles.h"
 #include "platform/platform.h"
@@ -10,8 +9,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-os_char command_line[command_line_size];
 
 // Printed at once: the process ends without flushing the runtime's streams, and the
 // banner must come before any client output in a file or pipe.
@@ -27,7 +24,8 @@ void make_private(pipe_ends* pipe, const char* failure) {
   close_handle(inheritable);
 }
 
-bool launch_child() { return create_process(command_line); }
+// Starts the client with the wrapper's own arguments after its name.
+bool launch_child(int argc, os_char** argv) { return create_process(client_program(), argc, argv); }
 
 }  // namespace
 
@@ -49,9 +47,8 @@ int os_main(int argc, os_char** argv) {
     report_fatal(problem);
   // Nor with a search that could not place every entry it was given.
   if (const char* problem = prepare_search()) report_fatal(problem);
-  // Nor with a command line that was cut short.
-  if (!build_command_line(command_line, client_program(), argc, argv))
-    report_fatal("Command line too long");
+  // Nor with a command line that would be cut short (Windows).
+  if (!command_line_fits(client_program(), argc, argv)) report_fatal("Command line too long");
 
   if (!create_pipe(&output_pipe.read_end, &output_pipe.write_end))
     report_fatal("Stdout pipe creation failed\n");
@@ -68,7 +65,7 @@ int os_main(int argc, os_char** argv) {
   make_private(&output_pipe, "DuplicateHandle OUT failed");
   make_private(&error_pipe, "DuplicateHandle ERR failed");
 
-  if (!launch_child()) report_fatal("Create process failed");
+  if (!launch_child(argc, argv)) report_fatal("Create process failed");
   if (!set_std_handle(std_output_slot, saved_stdout))
     report_fatal("Re-redirecting Stdout failed\n");
   if (!set_std_handle(std_error_slot, saved_stderr))

@@ -1,6 +1,6 @@
 #include "search_texts.h"
 
-#include "platform/client_text.h"
+#include "platform/platform.h"
 #include "scan/search.h"
 #include "settings/settings.h"
 

@@ -1,5 +1,6 @@
-// The operating-system operations the wrapper relies on. Each system has one
-// implementation file, picked by the build; nothing outside it names a system call.
+// The operating-system operations the wrapper relies on. Each system has its own
+// implementation files (src/platform/posix/, src/platform/windows/), picked by the
+// build; nothing outside them names a system call.
 #pragma once
 
 #include <stddef.h>
@@ -20,6 +21,8 @@ typedef wchar_t os_char;
 typedef char os_char;
 #define os_main main
 #endif
+
+// --- Standard handles and pipes ---
 
 // Which of the process's standard handles an operation concerns.
 enum std_slot { std_output_slot, std_error_slot };
@@ -51,22 +54,89 @@ bool close_handle(os_handle handle);
 // would get that handle as its own. Nothing on Windows, whose handles have no such places.
 void fill_std_handles();
 
+// Writes all `length` bytes unchanged. False on failure, including no_handle.
+bool write_handle(os_handle handle, const char* bytes, size_t length);
+
+// Writes `text` as the runtime's standard output stream would (line feeds as CR LF on
+// Windows) and at once, so that it reaches a file or pipe before anything after it.
+void print_text(const char* text);
+
+// Ends the process at once with `status`. Buffered runtime streams are not flushed.
+// What the client started and left running is left alone.
+[[noreturn]] void exit_process(int status);
+
+enum { line_buffer_size = 1024 };
+
+// Formats `format`, which holds at most one %s, with `text` into `buffer`
+// (line_buffer_size bytes), cut to fit and terminated. Returns the length formatted.
+size_t format_line(char* buffer, const char* format, const char* text);
+
+// --- Environment and clock ---
+
+// The value of the environment variable `name`, whole and terminated; "" when unset.
+// On POSIX the environment's own bytes, which last as long as the process leaves its
+// environment alone; on Windows read as UTF-16 and written in UTF-8, never through a
+// code page, and valid until the next call.
+const char* read_environment(const char* name);
+
+// read_environment for the value as the system holds it, in os_char units, unconverted:
+// `capacity` and the length count those units. `name` is ASCII, at most 63 characters.
+size_t read_os_environment(const char* name, os_char* value, size_t capacity);
+
+// Milliseconds on a clock that never goes back.
+int64_t clock_ms();
+
+// --- Requests to stop the wrapper ---
+
 // Makes sure that Ctrl+C and its kin, and a closed standard output, cannot end the
 // wrapper, while a client started afterwards still gets them as usual.
 void shield_from_signals();
 
-// Starts the client that the first word of `command_line` names, found by the system's
-// program search, with the standard handles set through set_std_handle. The client
-// gets the words split_command_line takes from the line (on Windows, its own runtime
-// takes them). May change the characters of `command_line`. True only once the client
-// has really started. The client is kept for stop_client and its kin.
+// A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
+// the console event's on Windows; 0 for none. This names it for a report: "signal 15",
+// "CTRL_CLOSE_EVENT".
+const char* stop_name(int stop);
+
+// Ends the process as the stop request would have ended it without the wrapper: by the
+// signal's default action on POSIX (a shell sees 128 + its number); on Windows with the
+// code of a process the console ended, and with it the client's job and all in it.
+[[noreturn]] void end_by_stop(int stop);
+
+// --- The client's launch ---
+
+// The client's program name when none is set: "ftp", or "ftp.exe" on Windows, found
+// through the system's program search.
+extern const os_char default_client[];
+
+#ifdef _WIN32
+// The longest program path create_process takes on Windows, in UTF-16 units: it and a
+// blank fill a command line of 2047.
+enum { max_program_length = 2046 };
+#endif
+
+// Whether the client's start can carry `program` and arguments[1] to
+// arguments[count - 1]. On Windows they must fit a command line of at most 2047 UTF-16
+// units, quoted as the C runtime splits it (`program` holds no double quote there). On
+// POSIX they always do: exec takes them as they are, and the system's own limit shows
+// as create_process's failure.
+bool command_line_fits(const os_char* program, int count, const os_char* const* arguments);
+
+// Starts `program`, found by the system's program search, with arguments[1] to
+// arguments[count - 1] (arguments[count] is a null pointer, as main's argv has it) and
+// the standard handles set through set_std_handle. arguments[0] stands for the
+// program's own name and is left as it was. The client gets each argument whole: on
+// POSIX through exec unchanged; on Windows in a command line that its runtime splits
+// back into them. True only once the client has really started; it is kept for
+// stop_client and its kin.
 // It gets the standard handles and nothing the wrapper holds besides (on POSIX, what the
 // wrapper inherited still passes). It does not outlive the wrapper: on Windows it runs
 // in a job that ends with the wrapper, where the system gives one; on Linux it gets
 // SIGTERM when the wrapper dies, even of SIGKILL. From now on a request to stop the
 // wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
 // shutdown) no longer ends it: pump_wait reports it.
-bool create_process(os_char* command_line);
+bool create_process(const os_char* program, int count, os_char** arguments);
+
+// --- The client's lifetime ---
 
 // How the client that create_process started ended.
 enum end_kind {
@@ -90,9 +160,6 @@ enum { stop_grace_seconds = 3 };
 // stop_grace_seconds after the SIGKILL. Its own children are left alone.
 void stop_client();
 
-// A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
-// the console event's on Windows; 0 for none.
-
 // Passes a stop request on to the client: the same signal on POSIX; on Windows, whose
 // console gives the client the same event, it ends the client at once. Nothing once the
 // client has ended.
@@ -104,39 +171,11 @@ void kill_client();
 // Waits up to `ms` milliseconds for the client to end, relaying nothing. True once it has.
 bool await_client(int ms);
 
-// The stop request as a report names it: "signal 15", "CTRL_CLOSE_EVENT".
-const char* stop_name(int stop);
+// The bytes the client's reads and writes have moved, in moved[0] and moved[1]. False
+// where the system keeps no such counts.
+bool client_counters(uint64_t moved[2]);
 
-// Ends the process as the stop request would have ended it without the wrapper: by the
-// signal's default action on POSIX (a shell sees 128 + its number); on Windows with the
-// code of a process the console ended, and with it the client's job and all in it.
-[[noreturn]] void end_by_stop(int stop);
-
-// The value of the environment variable `name`, whole and terminated: the bytes on
-// POSIX; on Windows read as UTF-16 and written in UTF-8, never through a code page.
-// "" when unset. Valid until the next call.
-const char* read_environment(const char* name);
-
-// read_environment for the value as the system holds it, in os_char units, unconverted:
-// `capacity` and the length count those units. `name` is ASCII, at most 63 characters.
-size_t read_os_environment(const char* name, os_char* value, size_t capacity);
-
-// Writes all `length` bytes unchanged. False on failure, including no_handle.
-bool write_handle(os_handle handle, const char* bytes, size_t length);
-
-// Writes `text` as the runtime's standard output stream would (line feeds as CR LF on
-// Windows) and at once, so that it reaches a file or pipe before anything after it.
-void print_text(const char* text);
-
-// Ends the process at once with `status`. Buffered runtime streams are not flushed.
-// What the client started and left running is left alone.
-[[noreturn]] void exit_process(int status);
-
-enum { line_buffer_size = 1024 };
-
-// Formats `format`, which holds at most one %s, with `text` into `buffer`
-// (line_buffer_size bytes), cut to fit and terminated. Returns the length formatted.
-size_t format_line(char* buffer, const char* format, const char* text);
+// --- The relay pump ---
 
 // Receives the reads of one stream in order: length 0 marks the end of that stream.
 typedef void (*stream_sink)(int stream, const char* bytes, size_t length);
@@ -167,9 +206,74 @@ pump_news pump_wait(int ms, bool watch_client);
 // pipe) to the sink. No call to the sink comes after it.
 void end_pump();
 
-// The bytes the client's reads and writes have moved, in moved[0] and moved[1]. False
-// where the system keeps no such counts.
-bool client_counters(uint64_t moved[2]);
+// --- How the client writes its text ---
 
-// Milliseconds on a clock that never goes back.
-int64_t clock_ms();
+enum { max_client_encodings = 3 };
+
+// The encodings a client may write its text in: on Windows the OEM code page (the
+// console's), the ANSI code page and UTF-8; on POSIX one, the bytes as they are.
+size_t client_encoding_count();
+
+// Writes `text` (`length` units) in client encoding `encoding` into `out` (`capacity`
+// bytes), with no best fit. Returns the bytes written; 0 where that encoding cannot
+// write every character of the text exactly, or they do not fit.
+size_t encode_for_client(const os_char* text, size_t length, size_t encoding, char* out,
+                         size_t capacity);
+
+// The C library's failure texts, by what they say: a client started in a locale other
+// than C prints them in its language.
+enum library_message {
+  library_none,  // the client's own words
+  library_no_entry,
+  library_access,
+  library_refused,
+  library_net_unreachable,
+  library_name_unknown,  // a name lookup's, not errno's
+  library_name_lookup,   // likewise
+  library_no_space,
+  library_is_directory,
+  library_not_directory,
+  library_name_too_long,
+  library_io,
+  library_read_only,
+  library_quota,
+  library_too_large,
+  library_timed_out,
+  library_reset,
+  library_broken_pipe,
+  library_host_unreachable,
+  library_host_down,
+};
+
+// Writes into texts[m] (`text_size` bytes each) the C library's words for
+// messages[m], m below `count`, in the locale a client started now runs in: the one its
+// own setlocale(LC_ALL, "") takes from the environment, and their length into
+// lengths[m]. A length is 0 where there is no such locale, where the client speaks the
+// C library's own English (the C locale and POSIX, or C.UTF-8 and its kin without
+// LANGUAGE), or where the library has no text of the kind (library_none; Windows,
+// whose runtime speaks English only).
+void localize_library_messages(const library_message* messages, size_t count, char* texts,
+                               size_t text_size, size_t* lengths);
+
+// --- What the run's record needs ---
+
+// Opens `path` for appending, creating it if missing (with the umask's permissions on
+// POSIX), so that every write lands whole at the file's end, whoever else appends.
+// Never inherited by the client. no_handle on failure.
+os_handle open_for_append(const os_char* path);
+
+// Milliseconds since 1970-01-01 00:00 UTC.
+int64_t wall_clock_ms();
+
+// Writes the machine's name into `name` (`capacity` bytes), in UTF-8 and terminated;
+// returns its length, 0 when it cannot be had.
+size_t host_name(char* name, size_t capacity);
+
+// Writes `text` (`length` units) into `out` (`capacity` bytes) in UTF-8: on Windows
+// from UTF-16, with a lone surrogate as U+FFFD; on POSIX the bytes, any that are no
+// UTF-8 as U+FFFD. Returns the bytes written, whole characters only.
+size_t os_text_in_utf8(const os_char* text, size_t length, char* out, size_t capacity);
+
+// The same for bytes the client wrote: UTF-8 as it is; any other byte as U+FFFD on
+// POSIX, and on Windows, where a client writes in its code pages, read in the OEM one.
+size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity);

@@ -2,11 +2,9 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "platform/record.h"
 #include "record/facts.h"
 #include "record/json.h"
 #include "record/redact.h"
-#include "command_line.h"
 #include "text.h"
 
 namespace {

@@ -1,7 +1,6 @@
 // The run's facts, noted as the run goes, for its record.
 #include <string.h>
 
-#include "platform/record.h"
 #include "record/facts.h"
 
 run_facts facts;

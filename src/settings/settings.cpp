@@ -1,10 +1,8 @@
 #include "settings/settings.h"
 
-#include <string.h>
-
-#include "command_line.h"
 #include "platform/platform.h"
 #include "settings/text_list.h"
+#include "text.h"
 
 unsigned idle_timeout_seconds = 0;
 
@@ -46,15 +44,17 @@ const char* read_list(const list_setting* setting) {
 // VESKAR_LOG's value, as the system holds it: a path up to the system's longest value.
 os_char record_path_value[32768];
 
-// VESKAR_FTP's value; empty when unset.
-os_char client_value[command_line_size];
+// VESKAR_FTP's value as take_client was given it; nullptr when unset or empty.
+const os_char* client_value = nullptr;
 
+#ifdef _WIN32
 // VESKAR_FTP as read, before it is checked: one character more than a good value takes.
-os_char client_read_area[command_line_size];
+os_char client_read_area[max_program_length + 2];
+const char client_too_long[] = "Command line too long";
+#endif
 
 const char out_of_range[] = "VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none";
 const char not_a_number[] = "VESKAR_IDLE_TIMEOUT is not a whole number of seconds";
-const char client_too_long[] = "Command line too long";
 
 }  // namespace
 
@@ -84,15 +84,17 @@ const char* take_sign_list(const os_char* value) {
 }
 
 const char* take_client(const os_char* value) {
-  client_value[0] = '\0';
-  if (value == nullptr) return nullptr;
-  size_t length = text_length(value);
-  // Not even the name alone would fit the command line.
-  if (length + 1 > command_line_size - 1) return client_too_long;
+  client_value = nullptr;
+  if (value == nullptr || value[0] == '\0') return nullptr;
+#ifdef _WIN32
+  // The name and its blank must fit the command line by themselves.
+  if (text_length(value) > max_program_length) return client_too_long;
   // The name is quoted when it holds a blank; a quote of its own would end that early.
-  for (size_t i = 0; i < length; ++i)
-    if (value[i] == '"') return "VESKAR_FTP holds a double quote";
-  memcpy(client_value, value, (length + 1) * sizeof *value);
+  for (const os_char* c = value; *c != '\0'; ++c)
+    if (*c == '"') return "VESKAR_FTP holds a double quote";
+#endif
+  // Kept, not copied: on POSIX exec takes any value the environment can hold.
+  client_value = value;
   return nullptr;
 }
 
@@ -102,14 +104,19 @@ const char* read_settings() {
   if (const char* problem = read_list(&sign_setting)) return problem;
   if (read_os_environment("VESKAR_LOG", record_path_value, 32768) >= 32768)
     return "VESKAR_LOG is longer than the system's longest value";
-  // As the system holds it: on Windows no code page stands between the path and the
-  // client.
-  if (read_os_environment("VESKAR_FTP", client_read_area, command_line_size) >= command_line_size)
+#ifdef _WIN32
+  // As the system holds it: no code page stands between the path and the client.
+  if (read_os_environment("VESKAR_FTP", client_read_area, max_program_length + 2) >=
+      max_program_length + 2)
     return client_too_long;
   return take_client(client_read_area);
+#else
+  // The environment's own bytes, which last the run.
+  return take_client(read_environment("VESKAR_FTP"));
+#endif
 }
 
-const os_char* client_program() { return client_value[0] != '\0' ? client_value : default_client; }
+const os_char* client_program() { return client_value != nullptr ? client_value : default_client; }
 
 const os_char* record_path() { return record_path_value; }
 

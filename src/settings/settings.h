@@ -28,7 +28,7 @@ const char* read_settings();
 const char* take_idle_timeout(const char* value);     // a whole number, 0 to max_idle_timeout
 const char* take_ignore_list(const os_char* value);  // texts of any length
 const char* take_sign_list(const os_char* value);    // texts of min_sign_length or more
-const char* take_client(const os_char* value);       // a program name or path
+const char* take_client(const os_char* value);       // a program name or path, kept as given
 
 // The client's program name: VESKAR_FTP's value, or default_client.
 const os_char* client_program();

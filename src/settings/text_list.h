@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-#include "platform/client_text.h"
+#include "platform/platform.h"
 
 enum {
   max_list_texts = 32,

@@ -6,6 +6,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import signal
 import sys
 import tempfile
@@ -42,8 +43,8 @@ CASES = [
     ("client closing its pipes is still waited for", ["o:bye\\n", "c", "s:1500", "x:4"], b"",
      b"bye\n" + report(b"ftp ended with exit status 4"), b"", 5),
     ("stdin is shared with the client", ["i"], b"user anon\nbye\n", b"user anon\nbye\n", b"", 0),
-    # Arguments reach the client whole: the wrapper quotes what the client's split
-    # would cut or drop.
+    # Arguments reach the client whole: on Windows the wrapper quotes what the client's
+    # split would cut or drop; on POSIX exec takes them as they are.
     ("arguments reach the client whole, odd bytes too", ["a", "two words", "", b"%s\\\"q\xe9", "\ttab"],
      b"", b"a|two words||%s\\\"q\xe9|\ttab|", b"", 0, "native"),
     ("arguments with blanks and empty ones reach the client whole", ["a", "two words", "", "50%"], b"",
@@ -210,9 +211,9 @@ CASES = [
     ("quotes, percent, backslashes and non-ASCII reach the client unchanged",
      ["a", "'single'", '"double"', "%n%s%%", "C:\\dir\\", b"\xff\xfe\x80", "\u00e9t\u00e9"], b"",
      b"a|'single'|\"double\"|%n%s%%|C:\\dir\\|\xff\xfe\x80|\xc3\xa9t\xc3\xa9|", b"", 0, "native"),
-    # The most words a command line within its bound can hold: one byte and a space each.
-    ("1021 one-byte arguments reach the client", ["a"] + ["y"] * 1020, b"", b"a|" + b"y|" * 1020, b"", 0,
-     "native"),
+    # POSIX has no bound of its own: no command line is written.
+    ("arguments far past 2047 characters reach the client whole", ["a"] + ["y"] * 1500 + ["z" * 3000],
+     b"", b"a|" + b"y|" * 1500 + b"z" * 3000 + b"|", b"", 0, "native"),
 ]
 
 # A reply line split across two writes at every position still counts.
@@ -221,6 +222,10 @@ for cut in range(1, len(SPLIT_LINE)):
     CASES.append(("reply line split at %d" % cut, [out(SPLIT_LINE[:cut]), "s:30", out(SPLIT_LINE[cut:])],
                   b"", SPLIT_LINE + report(b"550 gone\r"), b"", 3))
 
+
+# Folders of 2500 characters: a path far past Windows's command line, within POSIX's
+# PATH_MAX.
+LONG_FOLDER = "/".join(["d" * 249] * 10)
 
 NOT_A_NUMBER = b"VESKAR_IDLE_TIMEOUT is not a whole number of seconds"
 OUT_OF_RANGE = b"VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 for none"
@@ -327,10 +332,14 @@ SETTING_CASES = [
     ("ignore list at its limits is taken",
      {"VESKAR_IGNORE": ";".join(["c" * 255] * 15 + ["d"] * 17) + ";" * (4095 - 15 * 256 - 17 * 2 + 1)},
      ["m:started", out(b"ok\n")], b"ok\n", b"", 0),
+    # What the Windows command line cannot hold; on POSIX, a path like any other.
     ("client name with a double quote", {"VESKAR_FTP": '"{dir}"'}, ["m:started"],
-     fatal(b"VESKAR_FTP holds a double quote"), b"", 1, {"ran": False, "client": "ftp"}),
+     fatal(b"VESKAR_FTP holds a double quote"), b"", 1, {"ran": False, "client": "ftp", "builds": ("wine",)}),
     ("client name longer than the command line", {"VESKAR_FTP": "c" * 3000}, ["m:started"],
-     fatal(b"Command line too long"), b"", 1, {"ran": False}),
+     fatal(b"Command line too long"), b"", 1, {"ran": False, "builds": ("wine",)}),
+    ("client path with double quotes, longer than a Windows command line",
+     {"VESKAR_FTP": "{dir}/" + LONG_FOLDER + '/"q"/ftp'}, ["a", "x"], b"a|x|", b"", 0,
+     {"client": LONG_FOLDER + '/"q"/ftp', "builds": ("native",)}),
 
     # The pinned client
     ("client given by full path", {"VESKAR_FTP": "{dir}/pinned"}, ["a", "x"], b"a|x|", b"", 0,
@@ -409,6 +418,14 @@ IGNORE_CASES = [
      b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
     ("a locale not installed adds no words", {"LC_ALL": "xx_YY.UTF-8", "LANG": "de_DE.UTF-8"},
      [err(b"Ist ein Verzeichnis\n")], b"", b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
+    # setlocale(LC_ALL, "") fails whole when one category's locale is not installed.
+    ("one category's locale not installed adds no words",
+     {"LC_ALL": "", "LC_MESSAGES": "", "LANG": "de_DE.UTF-8", "LC_TIME": "xx_YY.UTF-8"},
+     [err(b"Ist ein Verzeichnis\n")], b"", b"Ist ein Verzeichnis\n", 0, {"builds": ("native",)}),
+    # gettext heeds LANGUAGE in every locale but C and POSIX.
+    ("C.UTF-8 with LANGUAGE: that language's words", {"LC_ALL": "C.UTF-8", "LANGUAGE": "de"},
+     [err(b"Ist ein Verzeichnis\n")], report(b"Ist ein Verzeichnis"), b"Ist ein Verzeichnis\n", 2,
+     {"builds": ("native",)}),
     # The run's record (VESKAR_LOG): every row's is checked against its reports.
     ("the record's file cannot be opened", {"VESKAR_LOG": "{dir}/no such folder/record.jsonl"},
      ["m:started"], fatal(b"VESKAR_LOG cannot be opened for appending"), b"", 1, {"ran": False}),
@@ -655,7 +672,8 @@ def settings_cases(wrapper, build, rows, only):
 
 
 def run_client_bound(wrapper, failures):
-    """VESKAR_FTP's word counts towards the command line's bound of 2047 characters."""
+    """VESKAR_FTP's word counts towards the Windows command line's bound of 2047
+    characters."""
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         name = "c" * 40 + (".exe" if wrapper.wine else "")
         with open(wrapper.client, "rb") as source, open(os.path.join(bin_dir, name), "wb") as copy:
@@ -676,6 +694,54 @@ def run_client_bound(wrapper, failures):
         if os.path.exists(os.path.join(bin_dir, "started")):
             failures.append("client path past the bound: the client ran")
     return 2
+
+
+def run_exec_limit(wrapper, failures):
+    """POSIX: no bound but the system's own. The client's exec takes its arguments up to
+    the kernel's room for them (a quarter of the stack's limit, set here to 1 MiB);
+    past it (E2BIG) the client does not start. A client path some 2500 characters
+    longer than veskar's own, which the client's exec carries twice (file name and
+    argv[0]), leaves veskar's own exec within the room either way."""
+    stack = 1 << 20
+    room = max(min(6 << 20, stack // 4), 128 << 10)
+    checks = 0
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        client = os.path.join(bin_dir, LONG_FOLDER, "ftp")
+        os.makedirs(os.path.dirname(client))
+        shutil.copy(wrapper.client, client)
+        env = {"PATH": os.environ["PATH"], "VESKAR_FTP": client}
+
+        def exec_size(argv):
+            """What an exec of `argv` takes of the room: the file name and every string
+            with its terminator, and a pointer to each string."""
+            strings = [argv[0]] + argv + ["%s=%s" % item for item in env.items()]
+            return sum(len(text.encode()) + 1 for text in strings) + 8 * (len(argv) + len(env))
+
+        for label, past, want in (("the client's exec 1000 bytes within the system's limit", -1000,
+                                   (wrapper.banner, b"", 0)),
+                                  ("the client's exec 1000 bytes past the system's limit (E2BIG)", 1000,
+                                   (wrapper.banner + fatal(b"Create process failed"), b"", 1))):
+            arguments = ["m:started"]
+            # Sleeps of 0 ms, of 60000 bytes (the kernel takes 128 KiB a string) but for
+            # the last, which takes the rest: each costs its size, a terminator and a pointer.
+            need = room + past - exec_size([client] + arguments)
+            while need > 0:
+                size = need - 9 if need - 9 <= 60012 else 60000
+                arguments.append("s:" + "0" * (size - 2))
+                need -= size + 9
+            if exec_size([wrapper.wrapper] + arguments) > room - 1000:
+                failures.append("%s: veskar's own exec does not fit" % label)
+            command = ["prlimit", "--stack=%d" % stack, "--", wrapper.wrapper] + arguments
+            p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
+                               env=env, timeout=60)
+            check(label, (p.stdout, p.stderr, p.returncode), want, failures)
+            started = os.path.join(bin_dir, "started")
+            if os.path.exists(started) != (past < 0):
+                failures.append("%s: the client %s" % (label, "ran" if past > 0 else "never ran"))
+            if os.path.exists(started):
+                os.remove(started)
+            checks += 1
+    return checks
 
 
 def run_records(wrapper, failures):
@@ -760,11 +826,14 @@ def run_joined(wrapper, failures):
 
 
 def run_special(wrapper, failures):
-    """Cases that need more than a row: a missing client, the command-line bound."""
+    """Cases that need more than a row: a missing client; the Windows command line's
+    bound."""
     got = wrapper.run(["o:started\\n"], with_client=False)
     check("client not found", got, (wrapper.banner + fatal(b"Create process failed"), b"", 1), failures)
+    if not wrapper.wine:
+        return 1
 
-    prefix = len("ftp.exe " if wrapper.wine else "ftp ")
+    prefix = len("ftp.exe ")
     # "o:" plus padding, and its space, take the line to exactly 2047 characters.
     fits = "o:" + "y" * (2047 - prefix - 3)
     got = wrapper.run([fits])
@@ -829,11 +898,11 @@ def run_utf16_case(wrapper, launcher, row, failures):
 
 
 def run_utf16_bound(wrapper, launcher, failures):
-    """The bound of 2047 counts code units: a character outside the BMP takes two of
-    them on Windows, four bytes on POSIX."""
+    """The Windows command line's bound of 2047 counts UTF-16 code units: a character
+    outside the BMP takes two of them."""
     emoji = "\U0001F600"
     each = len(units(wrapper, emoji))
-    room = 2047 - len(units(wrapper, "ftp.exe u " if wrapper.wine else "ftp u ")) - 1  # and its space
+    room = 2047 - len(units(wrapper, "ftp.exe u ")) - 1  # and its space
     fits = emoji * (room // each) + "x" * (room % each)
     check("characters outside the BMP up to the bound", run_utf16(wrapper, launcher, ["u", fits]),
           (wrapper.banner + hex_units(wrapper, ["u", fits]), b"", 0), failures)
@@ -877,13 +946,15 @@ def main():
         if options.only in row[0]:
             cases.append(lambda failures, row=row: run_utf16_case(wrapper, launcher, row, failures))
     if not options.only:
-        cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
         cases.append(lambda failures: run_special(wrapper, failures) or 5)
         cases.append(lambda failures: run_records(wrapper, failures))
         cases.append(lambda failures: run_joined(wrapper, failures))
-        if not wrapper.wine:
+        if wrapper.wine:
+            cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
+            cases.append(lambda failures: run_client_bound(wrapper, failures))
+        else:
             cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))
-        cases.append(lambda failures: run_client_bound(wrapper, failures))
+            cases.append(lambda failures: run_exec_limit(wrapper, failures))
     count, failures = run_side_by_side(cases, options.jobs)
     for f in failures:
         print("FAIL " + f)

@@ -98,15 +98,18 @@ def run_unstartable(wrapper, build, failures):
 
 
 def run_empty_arguments(wrapper, failures):
-    """10,000 empty arguments take the command line past its bound: refused, unstarted."""
+    """10,000 empty arguments take the Windows command line past its bound: refused,
+    unstarted. POSIX, with no bound of its own, hands them all to the client."""
     with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
-        command, env = wrapper.prepare(bin_dir, ["m:started"] + [""] * 10000)
+        command, env = wrapper.prepare(bin_dir, ["m:started", "a"] + [""] * 10000)
         p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
                            env=env, timeout=TIMEOUT)
+        refused = wrapper.wine
         check("10,000 empty arguments", (p.stdout, p.stderr, p.returncode),
-              (wrapper.banner + fatal(b"Command line too long"), b"", 1), failures)
-        if os.path.exists(os.path.join(bin_dir, "started")):
-            failures.append("10,000 empty arguments: the client ran")
+              (wrapper.banner + fatal(b"Command line too long"), b"", 1) if refused else
+              (wrapper.banner + b"m:started|a|" + b"|" * 10000, b"", 0), failures)
+        if os.path.exists(os.path.join(bin_dir, "started")) == refused:
+            failures.append("10,000 empty arguments: the client %s" % ("ran" if refused else "never ran"))
     return 1
 
 

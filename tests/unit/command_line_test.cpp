@@ -3,8 +3,9 @@
 #include <random>
 #include <vector>
 
-#include "command_line.h"
+#include "command_line_split.h"
 #include "os_text.h"
+#include "platform/windows/command_line.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,14 +32,6 @@ built build(const std::vector<os_string>& words, const os_char* client = default
   for (size_t i = command_line_size; i < sizeof area / sizeof *area; ++i)
     guard = guard && area[i] == '#';
   return {fits, os_string(area), guard};
-}
-
-// The words split_command_line takes from `line`, the program's first.
-std::vector<os_string> split(const os_string& line) {
-  static os_char area[command_line_size];
-  static os_char* words[command_line_words + 1];
-  size_t count = split_command_line(line.c_str(), area, words);
-  return std::vector<os_string>(words, words + count);
 }
 
 const os_string prefix = os_string(default_client) + OS_TEXT(" ");
@@ -182,7 +175,7 @@ TEST(CommandLine, WrittenThenSplitGivesTheArgumentsBackOrIsRefused) {
       ASSERT_TRUE(line.fits);
       length += share;
       ASSERT_EQ(line.line.size(), length);
-      ASSERT_EQ(split(line.line), want) << line.line;
+      ASSERT_EQ(split_command_line(line.line), want) << line.line;
 #ifdef _WIN32
       ASSERT_EQ(system_split(line.line), want) << line.line;
 #endif
@@ -190,12 +183,6 @@ TEST(CommandLine, WrittenThenSplitGivesTheArgumentsBackOrIsRefused) {
   }
   // Enough lists reach the bound for it to be tested at all.
   EXPECT_GT(refused, 100);
-}
-
-TEST(CommandLine, SplitRefusesLinesNoBuildWrites) {
-  EXPECT_EQ(split(os_string(command_line_size - 1, 'x')).size(), 1u);
-  EXPECT_TRUE(split(os_string(command_line_size, 'x')).empty());
-  EXPECT_TRUE(split(OS_TEXT("\"C:\\a b x")).empty());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Windows: a client writes in the console's code page, the ANSI one or UTF-8, and the
 // C runtime's failure texts are English whatever the display language.
-#include "client_text.h"
+#include "platform/platform.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-// Windows: the record's file, clock and host name.
-#include "record.h"
+// Windows: the record's file, wall clock and host name, and text in UTF-8.
+#include "platform/platform.h"
 
 #include <windows.h>
 
-#include "text.h"
+#include "utf8.h"
 
 os_handle open_for_append(const os_char* path) {
   // FILE_APPEND_DATA alone: every write goes to the end, whoever else appends. Shared,

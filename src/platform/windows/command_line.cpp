@@ -1,3 +1,4 @@
+// The quoting of the client's command line, as the C runtime's split reads it back.
 #include "command_line.h"
 
 #include <string.h>
@@ -41,6 +42,13 @@ bool append_quoted(os_char* line, size_t* used, const os_char* argument) {
   }
 }
 
+// text_length's twin: the platform sits below text.h.
+size_t length_of(const os_char* text) {
+  size_t length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
+}
+
 bool is_blank(os_char c) { return c == ' ' || c == '\t'; }
 
 // Whether `text` holds a blank or a tab, or a double quote when `quote` counts too.
@@ -52,12 +60,6 @@ bool holds_separator(const os_char* text, bool quote) {
 
 }  // namespace
 
-size_t text_length(const os_char* text) {
-  size_t length = 0;
-  while (text[length] != '\0') ++length;
-  return length;
-}
-
 bool build_command_line(os_char* line, const os_char* client, int count,
                         const os_char* const* arguments) {
   size_t used = 0;
@@ -65,68 +67,17 @@ bool build_command_line(os_char* line, const os_char* client, int count,
   // Quoted, a program path with blanks stays one word for the system's own split.
   bool quoted = holds_separator(client, false);
   if (!append_repeated(line, &used, '"', quoted ? 1 : 0) ||
-      !append(line, &used, client, text_length(client)) ||
+      !append(line, &used, client, length_of(client)) ||
       !append_repeated(line, &used, '"', quoted ? 1 : 0) || !append_repeated(line, &used, ' ', 1))
     return false;
   for (int a = 1; a < count; ++a) {
     const os_char* argument = arguments[a];
     // As it is, so that every line that needs no quotes stays as it always was.
     bool plain = argument[0] != '\0' && !holds_separator(argument, true);
-    if (plain ? !append(line, &used, argument, text_length(argument)) ||
+    if (plain ? !append(line, &used, argument, length_of(argument)) ||
                     !append_repeated(line, &used, ' ', 1)
               : !append_quoted(line, &used, argument))
       return false;
   }
   return true;
-}
-
-size_t split_command_line(const os_char* line, os_char* area, os_char** words) {
-  if (text_length(line) > command_line_size - 1) return 0;
-  const os_char* p = line;
-  os_char* to = area;
-  size_t count = 0;
-  // The program word: as CreateProcess reads it, quotes but no escapes.
-  if (*p == '"') {
-    const os_char* close_quote = p + 1;
-    while (*close_quote != '\0' && *close_quote != '"') ++close_quote;
-    if (*close_quote == '\0' || close_quote == p + 1) return 0;
-    words[count++] = to;
-    while (++p != close_quote) *to++ = *p;
-    ++p;
-  } else {
-    if (*p == '\0' || is_blank(*p)) return 0;
-    words[count++] = to;
-    while (*p != '\0' && !is_blank(*p)) *to++ = *p++;
-  }
-  *to++ = '\0';
-  // Each word takes at least as many characters of the line as of the area, its
-  // terminator paid for by the blank or the line's own terminator after it.
-  for (;;) {
-    while (is_blank(*p)) ++p;
-    if (*p == '\0') break;
-    if (count >= command_line_words) return 0;
-    words[count++] = to;
-    bool quoting = false;
-    while (*p != '\0' && (quoting || !is_blank(*p))) {
-      size_t backslashes = 0;
-      while (*p == '\\') {
-        ++backslashes;
-        ++p;
-      }
-      if (*p == '"') {
-        for (size_t b = 0; b < backslashes / 2; ++b) *to++ = '\\';
-        if (backslashes % 2 == 1)
-          *to++ = '"';
-        else
-          quoting = !quoting;
-        ++p;
-        continue;
-      }
-      for (size_t b = 0; b < backslashes; ++b) *to++ = '\\';
-      if (*p != '\0' && (quoting || !is_blank(*p))) *to++ = *p++;
-    }
-    *to++ = '\0';
-  }
-  words[count] = nullptr;
-  return count;
 }

@@ -1,12 +1,12 @@
-// POSIX: the record's file, clock and host name.
-#include "record.h"
+// POSIX: the record's file, wall clock and host name, and text in UTF-8.
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
 
-#include "text.h"
+#include "utf8.h"
 
 os_handle open_for_append(const os_char* path) {
   int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);

@@ -1,0 +1,117 @@
+// POSIX: the started client's lifetime: how it is reaped, stopped and signalled, and
+// what its /proc counters say.
+#include "shared.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// The client create_process started, and how it ended once it has been reaped.
+pid_t client_pid = -1;
+bool client_reaped = false;
+client_end client_result = {ended_unknown, 0};
+
+// The client's /proc/PID/io (Linux), for client_counters.
+int counters_fd = not_opened;
+
+// The number after `name` at a line's start in `text`, or 0.
+unsigned long long count_after(const char* text, const char* name) {
+  size_t size = strlen(name);
+  for (const char* line = text; line != nullptr; line = strchr(line, '\n')) {
+    if (*line == '\n') ++line;
+    if (strncmp(line, name, size) == 0) return strtoull(line + size, nullptr, 10);
+  }
+  return 0;
+}
+
+// Sends the client a signal. Never once reaped, so that the number cannot have gone to
+// another process meanwhile.
+void signal_client(int signal_number) {
+  if (!client_reaped && client_pid > 0) kill(client_pid, signal_number);
+}
+
+}  // namespace
+
+void keep_client(pid_t pid) {
+  client_pid = pid;
+  stop_target = pid;
+}
+
+bool reap_client(int options) {
+  if (client_reaped || client_pid <= 0) return true;
+  int status = 0;
+  pid_t reaped;
+  do reaped = waitpid(client_pid, &status, options);
+  while (reaped < 0 && errno == EINTR);
+  if (reaped == 0) return false;
+  stop_target = 0;
+  client_reaped = true;
+  if (counters_fd >= 0) close(counters_fd);
+  counters_fd = -1;
+  // -1: reaped by the system already (SIGCHLD ignored, had the shield not set it back).
+  if (reaped == client_pid && WIFEXITED(status))
+    client_result = {ended_with_status, static_cast<unsigned long>(WEXITSTATUS(status))};
+  else if (reaped == client_pid && WIFSIGNALED(status))
+    client_result = {ended_by_signal, static_cast<unsigned long>(WTERMSIG(status))};
+  return true;
+}
+
+int client_end_descriptor() {
+#if defined(SYS_pidfd_open)
+  if (client_pid > 0) return static_cast<int>(syscall(SYS_pidfd_open, client_pid, 0));
+#endif
+  return -1;
+}
+
+bool await_client(int ms) {
+  enum { step_ms = 50 };
+  for (int waited = 0; waited < ms; waited += step_ms) {
+    if (reap_client(WNOHANG)) return true;
+    struct timespec pause = {0, step_ms * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+  return reap_client(WNOHANG);
+}
+
+void stop_client() {
+  signal_client(SIGTERM);
+  if (await_client(stop_grace_seconds * 1000)) return;
+  kill_client();
+  // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
+  await_client(stop_grace_seconds * 1000);
+}
+
+void pass_stop(int stop) { signal_client(stop); }
+
+void kill_client() { signal_client(SIGKILL); }
+
+client_end client_ending() {
+  reap_client(0);
+  return client_result;
+}
+
+bool client_counters(uint64_t moved[2]) {
+  if (counters_fd == not_opened) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/io", static_cast<long>(client_pid));
+    counters_fd = client_pid > 0 ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+  }
+  if (counters_fd < 0) return false;
+  char text[512];
+  ssize_t length = pread(counters_fd, text, sizeof text - 1, 0);
+  if (length <= 0) return false;
+  text[length] = '\0';
+  // Bytes, not calls (syscr, syscw): a read that a signal restarts, as tnftp's
+  // once-a-second SIGALRM does in a stalled download, is counted again with no byte moved.
+  moved[0] = count_after(text, "rchar: ");
+  moved[1] = count_after(text, "wchar: ");
+  return true;
+}

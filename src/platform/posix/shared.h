@@ -1,0 +1,49 @@
+// What the POSIX rooms of the platform hand each other: the client's descriptors and
+// process, and the stop signals' state. Nothing outside src/platform/posix includes it.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include "platform/platform.h"
+
+inline int descriptor(os_handle handle) { return static_cast<int>(handle); }
+
+// A descriptor opened when first needed: not_opened before, -1 where there is none.
+enum { not_opened = -2 };
+
+// io: the descriptors a client started now gets as its standard output and error: the
+// POSIX stand-in for the process's standard handles, which on POSIX belong to the
+// wrapper itself and must stay its own.
+extern os_handle client_std[2];
+
+// stop_events: the signals the wrapper ignores or catches for itself that a client
+// must get at their default, as it would without the wrapper.
+extern sigset_t client_default_signals;
+
+// stop_events: takes the stop signals that were not ignored when the wrapper started
+// as the relay's events from now on, and adds them to client_default_signals. Called
+// with every signal blocked, just before the client starts. Where the wrapper cannot
+// have its wake-up pipe, they end it as ever.
+void catch_stop_signals();
+
+// stop_events: the first stop request's signal, or 0; and the pipe whose read end
+// (stop_pipe[0], -1 without) polls readable once one has come.
+extern volatile sig_atomic_t stop_received;
+extern int stop_pipe[2];
+
+// stop_events: the client's process id while the stop handlers may signal it; 0 once
+// it has been reaped.
+extern volatile sig_atomic_t stop_target;
+
+// client: keeps the client that has just started, for the calls that signal, reap and
+// count it.
+void keep_client(pid_t pid);
+
+// client: reaps the client if it has ended (with options 0, once it has); true then,
+// and when there is none.
+bool reap_client(int options);
+
+// client: a descriptor that polls readable once the client has ended (Linux 5.3 and
+// later), or -1. The caller closes it.
+int client_end_descriptor();

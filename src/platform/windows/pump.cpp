@@ -1,0 +1,89 @@
+// Windows: the relay pump: a reader thread a pipe, whose reads the main thread lets
+// through only inside pump_wait.
+#include "shared.h"
+
+namespace {
+
+// The relay's state shared by both reader threads. The main thread holds sink_lock but
+// inside pump_wait, so that no read is handed on beside its own code.
+CRITICAL_SECTION sink_lock;
+stream_sink pump_sink;
+HANDLE pump_sources[2];
+HANDLE pump_threads[2];
+char pump_buffers[2][chunk_size];
+// Under sink_lock: calls to the sink so far, and which streams have had their end mark.
+DWORD pump_reads;
+bool pump_ended[2];
+
+// Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
+// every write end is closed and the data is drained, or on failure.
+size_t read_pipe(HANDLE pipe, char* buffer, size_t capacity) {
+  for (;;) {
+    DWORD count = 0;
+    if (!ReadFile(pipe, buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
+    // A client's zero-byte write reads as success with no bytes: not the pipe's end,
+    // which shows as a failed read once every write end is closed.
+    if (count > 0) return count;
+  }
+}
+
+DWORD WINAPI pump_one(LPVOID parameter) {
+  int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
+  for (;;) {
+    // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
+    size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
+    EnterCriticalSection(&sink_lock);
+    pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
+    ++pump_reads;
+    if (count == 0) pump_ended[stream] = true;
+    LeaveCriticalSection(&sink_lock);
+    if (count == 0) return 0;
+  }
+}
+
+}  // namespace
+
+void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
+  InitializeCriticalSection(&sink_lock);
+  pump_sink = sink;
+  pump_sources[0] = native(output_read);
+  pump_sources[1] = native(error_read);
+  for (int s = 0; s < 2; ++s)
+    pump_threads[s] = CreateThread(nullptr, 64 * 1024, pump_one,
+                                   reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)),
+                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  // A stream whose thread could not start is served here, beside the other reader.
+  for (int s = 0; s < 2; ++s)
+    if (pump_threads[s] == nullptr) pump_one(reinterpret_cast<LPVOID>(static_cast<intptr_t>(s)));
+  EnterCriticalSection(&sink_lock);
+}
+
+pump_news pump_wait(int ms, bool watch_client) {
+  HANDLE waits[4];
+  DWORD count = 0;
+  for (int s = 0; s < 2; ++s)
+    if (!pump_ended[s]) waits[count++] = pump_threads[s];
+  if (watch_client && client_process != nullptr) waits[count++] = client_process;
+  // Wakes once, for the console's first request to end.
+  if (stop_event != nullptr) waits[count++] = stop_event;
+  LeaveCriticalSection(&sink_lock);
+  DWORD timeout = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
+  // Cannot wait on them: look again a second later, so that nothing spins.
+  if (count == 0 || WaitForMultipleObjects(count, waits, FALSE, timeout) == WAIT_FAILED)
+    Sleep(timeout < 1000 ? timeout : 1000);
+  EnterCriticalSection(&sink_lock);
+  return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done(),
+          static_cast<int>(stop_request)};
+}
+
+void end_pump() {
+  // A reader may still wait on a pipe that another process holds open: its stream ends
+  // here. The lock stays held, so that no read is handed on after the return; the
+  // process ends next.
+  for (int s = 0; s < 2; ++s)
+    if (!pump_ended[s]) pump_sink(s, nullptr, 0);
+  // A reader whose stream ended is on its way out: let it go first. Under Wine a
+  // process that ends beside a thread that is ending dies of SIGSEGV now and then.
+  for (int s = 0; s < 2; ++s)
+    if (pump_ended[s] && pump_threads[s] != nullptr) WaitForSingleObject(pump_threads[s], INFINITE);
+}

@@ -1,0 +1,30 @@
+// What the Windows rooms of the platform hand each other: the client's handles, process
+// and job, and the console's stop request. Nothing outside src/platform/windows
+// includes it.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/platform.h"
+
+inline HANDLE native(os_handle handle) { return reinterpret_cast<HANDLE>(handle); }
+inline os_handle wrap(HANDLE handle) { return reinterpret_cast<os_handle>(handle); }
+
+// io: the output and error handles a client started now gets.
+extern HANDLE client_std[2];
+
+// stop_events: the console's request to end the wrapper once it has come, and the event
+// that wakes the relay for it (nullptr without).
+extern volatile LONG stop_request;
+extern HANDLE stop_event;
+
+// client: the client create_process started, for the calls that stop, wait on and
+// count it; nullptr before.
+extern HANDLE client_process;
+
+// client: whether the client has ended.
+bool client_done();
+
+// launch: lets what the client started and left running outlive the wrapper, as it
+// would without the client's job.
+void release_client_job();
