@@ -11,7 +11,6 @@
 // Bit 5 of byte 0 makes two streams of it, through the relay itself: even reads are the
 // client's stdout, odd ones its stderr; stdout must then be its echo with each line's
 // reports right after the line. Bit 6 then makes every echo to stderr fail.
-// Bit 7 holds the scanner to its portable passes.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -143,8 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t n = (data[0] & 0x1fu) % 17u;
   bool two_streams = (data[0] & 0x20u) != 0;
   bool stderr_echo_works = (data[0] & 0x40u) == 0;
-  // The results must not depend on which passes the processor gets.
-  limit_scan_passes((data[0] & 0x80u) != 0 ? 0 : 1);
   if (size < 1 + n) return 0;
   std::vector<size_t> sizes;
   for (size_t i = 0; i < n; ++i) sizes.push_back(read_size(data[1 + i]));

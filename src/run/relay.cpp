@@ -62,7 +62,7 @@ void reset_relay() {
     s.number = &s == &streams[output_stream] ? output_stream : error_stream;
     s.echo_to = s.number == output_stream ? &saved_stdout : &saved_stderr;
     start_lines(&s.lines);
-    if (keeping_record()) count_lines(&s.lines);
+    if (keeping_record()) count_lines(&s.lines, nullptr);
     if (size_t reach = longest_ignored_text()) test_lines(&s.lines, sign_ignored, reach);
   }
   note_stdout("\n", 1);

@@ -3,7 +3,7 @@
 // ports a Windows machine may find before its own ftp.exe. Most are the C library's
 // texts after the client's own words, which differ between clients; they turn up in a
 // client's own lines only after a failed operation.
-#include "signatures.h"
+#include "scan/signatures.h"
 
 const char* const client_signatures[] = {
     "No such file or directory",             // a local file or directory that is not there;

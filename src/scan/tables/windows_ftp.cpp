@@ -1,5 +1,5 @@
 // The known failure messages of the Windows command-line FTP client and its replies.
-#include "signatures.h"
+#include "scan/signatures.h"
 
 const char error_signatures[signature_count][signature_slot] = {
     "TLI Error",

@@ -1,0 +1,70 @@
+// The sampled filter, the anchors' check and the rare bytes.
+#include "scan/filter.h"
+
+#include <string.h>
+
+namespace {
+
+// Whether entry e stands at text[start] within text[0, length).
+bool stands_at(const search_index* index, const char* text, size_t length, size_t start, size_t e) {
+  size_t size = index->length[e];
+  return start + size <= length && load_gram(text + start + size - gram_size) == index->last_gram[e] &&
+         memcmp(text + start, index->text[e], size) == 0;
+}
+
+// Checks the entries with the gram at text[q] among their grams.
+void verify(const search_index* index, const char* text, size_t length, size_t q, entry_set* found) {
+  uint32_t gram = load_gram(text + q);
+  for (size_t c = index->head[gram_hash(gram)]; c != 0; c = index->next[c - 1]) {
+    size_t e = index->candidate_entry[c - 1], offset = index->candidate_offset[c - 1];
+    if (index->candidate_gram[c - 1] == gram && offset <= q && !is_found(found, e) &&
+        stands_at(index, text, length, q - offset, e))
+      mark_found(found, e);
+  }
+}
+
+unsigned probe(const search_index* index, const char* at) { return index->filter[gram_hash(load_gram(at))]; }
+
+// verify at text[q], text[q + sample_step], ... Out of line: the loop that probes keeps
+// nothing for it.
+__attribute__((noinline)) void verify_four(const search_index* index, const char* text, size_t length,
+                                           size_t q, entry_set* found) {
+  for (size_t k = 0; k < 4; ++k)
+    if (probe(index, text + q + k * sample_step)) verify(index, text, length, q + k * sample_step, found);
+}
+
+}  // namespace
+
+void find_entries(const search_index* index, const char* text, size_t length, entry_set* found) {
+  // Four probes a round with one branch: nearly every round of ordinary text hits nothing.
+  size_t q = 0;
+  for (; q + 3 * sample_step + gram_size <= length; q += 4 * sample_step)
+    if ((probe(index, text + q) | probe(index, text + q + sample_step) |
+         probe(index, text + q + 2 * sample_step) | probe(index, text + q + 3 * sample_step)) != 0)
+      verify_four(index, text, length, q, found);
+  for (; q + gram_size <= length; q += sample_step)
+    if (probe(index, text + q)) verify(index, text, length, q, found);
+  for (size_t r = 0; r < index->rare_count; ++r) {
+    size_t e = index->rare_entry[r], offset = index->rare_offset[r];
+    char rare = index->text[e][offset];
+    for (const char* at = text + offset; at < text + length; ++at) {
+      at = static_cast<const char*>(memchr(at, rare, static_cast<size_t>(text + length - at)));
+      if (at == nullptr) break;
+      size_t start = static_cast<size_t>(at - text) - offset;
+      if (start + index->length[e] <= length && memcmp(text + start, index->text[e], index->length[e]) == 0) {
+        mark_found(found, e);
+        break;
+      }
+    }
+  }
+}
+
+void check_anchors(const search_index* index, const char* text, size_t length, size_t i, entry_set* found) {
+  for (size_t a = 0; a < index->anchor_count; ++a) {
+    size_t e = index->anchor_entry[a], offset = index->anchor_offset[a];
+    if (i + 1 < length && text[i] == index->anchor[a][0] && text[i + 1] == index->anchor[a][1] &&
+        offset <= i && i - offset + index->length[e] <= length &&
+        memcmp(text + i - offset, index->text[e], index->length[e]) == 0)
+      mark_found(found, e);
+  }
+}

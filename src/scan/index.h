@@ -1,0 +1,67 @@
+// The index of the entries, built from them at the first search after they change.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "scan/entries.h"
+
+enum {
+  found_words = max_entries / 64,
+#if defined(__SSE2__)
+  // The first texts too short for this step are found by an anchor in the block pass.
+  sample_step = 8,
+  max_anchors = 2,
+#else
+  sample_step = 4,
+  max_anchors = 0,
+#endif
+  gram_size = 4,
+  // Bytes an entry needs so that every occurrence covers a sampled gram: the gram at
+  // the last of sample_step offsets ends sample_step + gram_size - 1 in.
+  window_span = sample_step + gram_size - 1,
+  filter_bits = 15,  // a 32 KiB filter: the sampled grams of text rarely hit it
+  max_candidates = max_entries * sample_step,
+};
+
+// Entries found in a text: a bit an entry.
+struct entry_set {
+  uint64_t word[found_words];
+};
+
+// The search samples the text every sample_step bytes. Any occurrence of an entry
+// covers a sampled position at an offset of each remainder modulo sample_step, so a
+// filter of one gram per remainder (the rarest) finds every occurrence and almost
+// nothing else. A shorter entry gets a two-byte anchor, which the block pass looks for
+// at every position, or else a rare byte of its own, which memchr looks for.
+struct search_index {
+  size_t count;
+  const char* text[max_entries];
+  size_t length[max_entries];
+  bool counts_in_reply[max_entries];
+  uint32_t last_gram[max_entries];  // near misses tend to differ at the end
+  // The longer entries whose text holds each one's.
+  entry_set covered_by[max_entries];
+  uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
+  // The candidates of each hash, as chains: head[hash] - 1 is the first, next[c] - 1
+  // the one after c.
+  uint16_t head[size_t{1} << filter_bits];
+  uint16_t next[max_candidates];
+  uint32_t candidate_gram[max_candidates];
+  uint8_t candidate_entry[max_candidates];
+  uint16_t candidate_offset[max_candidates];
+  size_t anchor_count;
+  char anchor[max_anchors + 1][2];
+  uint8_t anchor_entry[max_anchors + 1];
+  uint8_t anchor_offset[max_anchors + 1];
+  size_t rare_count;  // the short entries beyond the anchors, by a rare byte
+  uint8_t rare_entry[max_entries];
+  uint8_t rare_offset[max_entries];
+};
+
+// The index of the current entries, built if they changed since; nullptr when they did
+// not fit.
+const search_index* current_index();
+
+uint32_t load_gram(const char* bytes);
+uint32_t gram_hash(uint32_t gram);

@@ -1,0 +1,30 @@
+// The reply rule: where an FTP error reply line starts, and the client's transfer
+// statistics lines, whose byte count can look like a reply's code.
+#pragma once
+
+#include <stddef.h>
+
+enum {
+  // What decides a reply after its code's first digit: the code, a space and the
+  // longest text of the statistics that are no reply, "bytes received in ".
+  reply_lookahead = 4 + 18,
+};
+
+// Whether a reply line starts at text[start] within text[0, length): a code from 400
+// to 999 and a space, and no transfer statistics.
+bool reply_at(const char* text, size_t length, size_t start);
+
+// Where the reply line that a mark at text[i] opens starts, or 0 for none. A reply
+// starts after a line break, or right after the client's prompt "ftp> ": a client that
+// reads its commands from a file echoes none, so the reply shares the prompt's line.
+// Marks are a break, or the "> " that ends a prompt.
+size_t reply_after(const char* text, size_t length, size_t i);
+
+// Receives a transfer statistics line's direction and byte count (saturated).
+typedef void (*transfer_sink)(bool sent, unsigned long long bytes);
+
+// Hands `sink` each statistics line of text[0, length) whose "... in " ends after
+// text[fresh], in order: a run of digits, then " bytes sent in " or " bytes received
+// in ", the digits at a line's start (text[0] is one when `before` is a line break),
+// or right after the prompt "ftp> " or the Windows client's "ftp: ".
+void find_statistics(const char* text, size_t length, char before, size_t fresh, transfer_sink sink);
