@@ -15,9 +15,9 @@ bool stands_at(const search_index* index, const char* text, size_t length, size_
 // Checks the entries with the gram at text[q] among their grams.
 void verify(const search_index* index, const char* text, size_t length, size_t q, entry_set* found) {
   uint32_t gram = load_gram(text + q);
-  for (size_t c = index->head[gram_hash(gram)]; c != 0; c = index->next[c - 1]) {
-    size_t e = index->candidate_entry[c - 1], offset = index->candidate_offset[c - 1];
-    if (index->candidate_gram[c - 1] == gram && offset <= q && !is_found(found, e) &&
+  for (size_t c = index->head[gram_hash(gram)]; c != 0; c = index->candidate[c - 1].next) {
+    size_t e = index->candidate[c - 1].entry, offset = index->candidate[c - 1].offset;
+    if (index->candidate[c - 1].gram == gram && offset <= q && !is_found(found, e) &&
         stands_at(index, text, length, q - offset, e))
       mark_found(found, e);
   }

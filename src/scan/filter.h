@@ -16,4 +16,9 @@ void check_anchors(const search_index* index, const char* text, size_t length, s
                    entry_set* found);
 
 inline bool is_found(const entry_set* set, size_t e) { return (set->word[e / 64] >> (e % 64) & 1) != 0; }
+inline bool found_any(const entry_set* set) {
+  uint64_t any = 0;
+  for (uint64_t word : set->word) any |= word;
+  return any != 0;
+}
 inline void mark_found(entry_set* set, size_t e) { set->word[e / 64] |= uint64_t{1} << (e % 64); }

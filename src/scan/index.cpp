@@ -9,7 +9,6 @@ namespace {
 
 search_index idx;  // not "index", which the C library names
 unsigned built_version;  // 0: never built
-const uint32_t multiplier = 2654435761u;
 
 // How often a byte turns up in ordinary client output, roughly: the grams of an entry
 // are taken where its bytes are rarest, so that listings and prose seldom pass the filter.
@@ -69,10 +68,7 @@ size_t rarest_byte(const char* text, size_t length) {
 void add_candidate(size_t c, size_t p, size_t offset) {
   uint32_t gram = load_gram(idx.text[p] + offset);
   uint32_t hash = gram_hash(gram);
-  idx.candidate_gram[c] = gram;
-  idx.candidate_entry[c] = static_cast<uint8_t>(p);
-  idx.candidate_offset[c] = static_cast<uint16_t>(offset);
-  idx.next[c] = idx.head[hash];
+  idx.candidate[c] = {gram, static_cast<uint16_t>(offset), idx.head[hash], static_cast<uint8_t>(p)};
   idx.head[hash] = static_cast<uint16_t>(c + 1);
   idx.filter[hash] = 1;
 }
@@ -119,14 +115,6 @@ void build() {
 }
 
 }  // namespace
-
-uint32_t load_gram(const char* bytes) {
-  uint32_t gram;
-  memcpy(&gram, bytes, sizeof gram);
-  return gram;
-}
-
-uint32_t gram_hash(uint32_t gram) { return (gram * multiplier) >> (32 - filter_bits); }
 
 const search_index* current_index() {
   unsigned version = entries_version();

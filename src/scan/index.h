@@ -3,6 +3,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "scan/entries.h"
 
@@ -20,7 +21,7 @@ enum {
   // Bytes an entry needs so that every occurrence covers a sampled gram: the gram at
   // the last of sample_step offsets ends sample_step + gram_size - 1 in.
   window_span = sample_step + gram_size - 1,
-  filter_bits = 15,  // a 32 KiB filter: the sampled grams of text rarely hit it
+  filter_bits = 16,  // a 64 KiB filter: the sampled grams of text rarely hit it
   max_candidates = max_entries * sample_step,
 };
 
@@ -43,13 +44,15 @@ struct search_index {
   // The longer entries whose text holds each one's.
   entry_set covered_by[max_entries];
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it
-  // The candidates of each hash, as chains: head[hash] - 1 is the first, next[c] - 1
-  // the one after c.
+  // The candidates of each hash, as chains: head[hash] - 1 is the first, next - 1 the
+  // one after.
   uint16_t head[size_t{1} << filter_bits];
-  uint16_t next[max_candidates];
-  uint32_t candidate_gram[max_candidates];
-  uint8_t candidate_entry[max_candidates];
-  uint16_t candidate_offset[max_candidates];
+  struct {
+    uint32_t gram;
+    uint16_t offset;  // where in its entry
+    uint16_t next;
+    uint8_t entry;
+  } candidate[max_candidates];
   size_t anchor_count;
   char anchor[max_anchors + 1][2];
   uint8_t anchor_entry[max_anchors + 1];
@@ -63,5 +66,10 @@ struct search_index {
 // not fit.
 const search_index* current_index();
 
-uint32_t load_gram(const char* bytes);
-uint32_t gram_hash(uint32_t gram);
+inline uint32_t load_gram(const char* bytes) {
+  uint32_t gram;
+  memcpy(&gram, bytes, sizeof gram);
+  return gram;
+}
+
+inline uint32_t gram_hash(uint32_t gram) { return (gram * 2654435761u) >> (32 - filter_bits); }

@@ -70,11 +70,13 @@ void hand_reply(const char* text, size_t length, size_t start, sign_sink sink, v
 // that hold reply lines alone.
 void hand_line(const search_index* index, const char* text, size_t length, const piece_finds* finds,
                sign_sink sink, void* context) {
-  entry_set counted = {};
-  count_messages(index, text, finds, finds->reply_count > 0 ? finds->reply[0] : length, &counted);
-  found_sign sign = {};
-  line_around(text, length, 0, &sign);
-  hand_messages(index, &counted, sign, sink, context);
+  if (found_any(&finds->found)) {
+    entry_set counted = {};
+    count_messages(index, text, finds, finds->reply_count > 0 ? finds->reply[0] : length, &counted);
+    found_sign sign = {};
+    line_around(text, length, 0, &sign);
+    hand_messages(index, &counted, sign, sink, context);
+  }
   for (size_t r = 0; r < finds->reply_count; ++r) hand_reply(text, length, finds->reply[r], sink, context);
 }
 
@@ -99,10 +101,8 @@ void find_signs(const char* text, size_t length, char before, sign_sink sink, vo
   // reply lines, if any, are then its signs in line order.
   static piece_finds finds;
   search_piece(index, text, length, before, &finds);
-  entry_set none = {};
-  bool messages = memcmp(&finds.found, &none, sizeof none) != 0;
   const char* feed = static_cast<const char*>(memchr(text, '\n', length));
-  if (feed == nullptr || feed == text + length - 1 || (!messages && finds.searched == length))
+  if (feed == nullptr || feed == text + length - 1 || (!found_any(&finds.found) && finds.searched == length))
     return hand_line(index, text, length, &finds, sink, context);
   // Several lines, with a known message or a zero byte among them: each line is
   // searched by itself, so that the signs follow the lines and a line's zero byte
