@@ -1,4 +1,4 @@
-// The sampled filter, the anchors' check and the rare bytes.
+// The sampled filter and the rare bytes.
 #include "scan/filter.h"
 
 #include <string.h>
@@ -56,15 +56,5 @@ void find_entries(const search_index* index, const char* text, size_t length, en
         break;
       }
     }
-  }
-}
-
-void check_anchors(const search_index* index, const char* text, size_t length, size_t i, entry_set* found) {
-  for (size_t a = 0; a < index->anchor_count; ++a) {
-    size_t e = index->anchor_entry[a], offset = index->anchor_offset[a];
-    if (i + 1 < length && text[i] == index->anchor[a][0] && text[i + 1] == index->anchor[a][1] &&
-        offset <= i && i - offset + index->length[e] <= length &&
-        memcmp(text + i - offset, index->text[e], index->length[e]) == 0)
-      mark_found(found, e);
   }
 }

@@ -1,19 +1,13 @@
-// The entries that stand in a text: the sampled filter, the anchors' check and the
-// rare bytes of short texts.
+// The entries that stand in a text: the sampled filter, and the rare bytes of short
+// texts.
 #pragma once
 
 #include <stddef.h>
 
 #include "scan/index.h"
 
-// Marks in `found` every entry that stands in text[0, length), which holds no zero byte,
-// but the anchored ones (check_anchors).
+// Marks in `found` every entry that stands in text[0, length), which holds no zero byte.
 void find_entries(const search_index* index, const char* text, size_t length, entry_set* found);
-
-// Marks in `found` each anchored entry that stands in text[0, length) with its anchor
-// at text[i]; the block pass calls it where an anchor's first byte is.
-void check_anchors(const search_index* index, const char* text, size_t length, size_t i,
-                   entry_set* found);
 
 inline bool is_found(const entry_set* set, size_t e) { return (set->word[e / 64] >> (e % 64) & 1) != 0; }
 inline bool found_any(const entry_set* set) {

@@ -1,4 +1,4 @@
-// Builds the index: the filter's grams, the anchors, the rare bytes, the containers.
+// Builds the index: the filter's grams, the rare bytes, the containers.
 #include "scan/index.h"
 
 #include <string.h>
@@ -19,19 +19,15 @@ unsigned commonness(unsigned char c) {
   return 1;
 }
 
-// Words that fill listings and transfer messages, and the commonest pairs of letters in
-// English: a gram inside one would send whole pages to the check behind the filter.
+// Words that fill listings and transfer messages: a gram inside one would send whole
+// pages to the check behind the filter.
 const char common_words[] = " file ftp the and ing ";
-const char common_pairs[] = "th he in er an re on at en nd ti es or te of ed is it al ar st to nt "
-                            "ng se ha as ou io le ve co me de hi ri ro ic ne ea ra ce li ch ll be";
 
 unsigned gram_score(const char* gram, size_t size) {
   unsigned score = 0;
   for (size_t b = 0; b < size; ++b) score += commonness(static_cast<unsigned char>(gram[b]));
   for (const char* w = common_words; w[size - 1] != '\0'; ++w)
     if (memcmp(w, gram, size) == 0) return score + 16;
-  for (size_t k = 0; size == 2 && k + 2 < sizeof common_pairs; k += 3)
-    if (memcmp(common_pairs + k, gram, 2) == 0) return score + 16;
   return score;
 }
 
@@ -50,42 +46,12 @@ size_t rarest_gram(const char* text, size_t length, size_t size, size_t first, s
   return best;
 }
 
-// The offset of the rarest byte of a short text, by the letters' order in English.
-size_t rarest_byte(const char* text, size_t length) {
-  static const char by_frequency[] = " etaoinsrhldcumfpgwybvkxjqz";
-  size_t best = 0, best_rank = 0;
-  for (size_t o = 0; o < length; ++o) {
-    const char* at = strchr(by_frequency, text[o]);
-    size_t rank = at != nullptr ? static_cast<size_t>(at - by_frequency) : sizeof by_frequency;
-    if (rank > best_rank) {
-      best_rank = rank;
-      best = o;
-    }
-  }
-  return best;
-}
-
 void add_candidate(size_t c, size_t p, size_t offset) {
   uint32_t gram = load_gram(idx.text[p] + offset);
   uint32_t hash = gram_hash(gram);
   idx.candidate[c] = {gram, static_cast<uint16_t>(offset), idx.head[hash], static_cast<uint8_t>(p)};
   idx.head[hash] = static_cast<uint16_t>(c + 1);
   idx.filter[hash] = 1;
-}
-
-// Places entry p, a text too short for the filter: under an anchor while there is one
-// to spare, else by its rarest byte.
-void place_short(size_t p) {
-  if (idx.anchor_count < max_anchors) {
-    size_t offset = rarest_gram(idx.text[p], idx.length[p], 2, 0, 1);
-    size_t a = idx.anchor_count++;
-    memcpy(idx.anchor[a], idx.text[p] + offset, 2);
-    idx.anchor_entry[a] = static_cast<uint8_t>(p);
-    idx.anchor_offset[a] = static_cast<uint8_t>(offset);
-    return;
-  }
-  idx.rare_entry[idx.rare_count] = static_cast<uint8_t>(p);
-  idx.rare_offset[idx.rare_count++] = static_cast<uint8_t>(rarest_byte(idx.text[p], idx.length[p]));
 }
 
 void build() {
@@ -99,7 +65,8 @@ void build() {
     idx.counts_in_reply[p] = entry.counts_in_reply;
     idx.last_gram[p] = load_gram(entry.text + entry.length - gram_size);
     if (entry.length < window_span) {
-      place_short(p);
+      idx.rare_entry[idx.rare_count] = static_cast<uint8_t>(p);
+      idx.rare_offset[idx.rare_count++] = static_cast<uint8_t>(rarest_gram(entry.text, entry.length, 1, 0, 1));
       continue;
     }
     for (size_t r = 0; r < sample_step; ++r)

@@ -9,17 +9,11 @@
 
 enum {
   found_words = max_entries / 64,
-#if defined(__SSE2__)
-  // The first texts too short for this step are found by an anchor in the block pass.
-  sample_step = 8,
-  max_anchors = 2,
-#else
-  sample_step = 4,
-  max_anchors = 0,
-#endif
+  sample_step = 5,
   gram_size = 4,
   // Bytes an entry needs so that every occurrence covers a sampled gram: the gram at
-  // the last of sample_step offsets ends sample_step + gram_size - 1 in.
+  // the last of sample_step offsets ends sample_step + gram_size - 1 in. Every table
+  // entry has them.
   window_span = sample_step + gram_size - 1,
   filter_bits = 16,  // a 64 KiB filter: the sampled grams of text rarely hit it
   max_candidates = max_entries * sample_step,
@@ -33,8 +27,8 @@ struct entry_set {
 // The search samples the text every sample_step bytes. Any occurrence of an entry
 // covers a sampled position at an offset of each remainder modulo sample_step, so a
 // filter of one gram per remainder (the rarest) finds every occurrence and almost
-// nothing else. A shorter entry gets a two-byte anchor, which the block pass looks for
-// at every position, or else a rare byte of its own, which memchr looks for.
+// nothing else. A shorter entry, which only a run adds, is found by its rarest byte,
+// which memchr looks for.
 struct search_index {
   size_t count;
   const char* text[max_entries];
@@ -53,11 +47,7 @@ struct search_index {
     uint16_t next;
     uint8_t entry;
   } candidate[max_candidates];
-  size_t anchor_count;
-  char anchor[max_anchors + 1][2];
-  uint8_t anchor_entry[max_anchors + 1];
-  uint8_t anchor_offset[max_anchors + 1];
-  size_t rare_count;  // the short entries beyond the anchors, by a rare byte
+  size_t rare_count;  // the short entries, by their rarest byte
   uint8_t rare_entry[max_entries];
   uint8_t rare_offset[max_entries];
 };

@@ -1,8 +1,7 @@
 // Failure messages of the command-line ftp clients that error_signatures does not
 // hold, as they print them: inetutils-ftp and tnftp on POSIX, and the BSD-derived
 // ports a Windows machine may find before its own ftp.exe. Most are the C library's
-// texts after the client's own words, which differ between clients; they turn up in a
-// client's own lines only after a failed operation.
+// texts, which they print after a failed operation.
 #include "scan/signatures.h"
 
 const char* const client_signatures[] = {
