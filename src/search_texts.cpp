@@ -1,7 +1,7 @@
 #include "search_texts.h"
 
 #include "platform/client_text.h"
-#include "scan/entries.h"
+#include "scan/index.h"
 #include "settings/settings.h"
 
 namespace {

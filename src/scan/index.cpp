@@ -1,4 +1,5 @@
-// Builds the index: the filter's grams, the rare bytes, the containers.
+// The entries, taken and checked, and the index: the filter's grams, the rare bytes,
+// the containers.
 #include "scan/index.h"
 
 #include <string.h>
@@ -8,7 +9,7 @@
 namespace {
 
 search_index idx;  // not "index", which the C library names
-unsigned built_version;  // 0: never built
+bool taken;
 
 // How often a byte turns up in ordinary client output, roughly: the grams of an entry
 // are taken where its bytes are rarest, so that listings and prose seldom pass the filter.
@@ -54,40 +55,88 @@ void add_candidate(size_t c, size_t p, size_t offset) {
   idx.filter[hash] = 1;
 }
 
+bool take(const char* text, size_t length, bool counts_in_reply) {
+  if (idx.count == max_entries || length < min_entry_length || length > max_entry_length ||
+      memchr(text, '\0', length) != nullptr)
+    return false;
+  idx.text[idx.count] = text;
+  idx.length[idx.count] = length;
+  idx.counts_in_reply[idx.count++] = counts_in_reply;
+  if (length > idx.longest) idx.longest = length;
+  return true;
+}
+
+bool take_all(const search_entry* extra, size_t count) {
+  for (size_t e = 0; e < signature_count; ++e)
+    if (!take(error_signatures[e], strlen(error_signatures[e]), true)) return false;
+  for (size_t e = 0; e < client_signature_count; ++e)
+    if (!take(client_signatures[e], strlen(client_signatures[e]), false)) return false;
+  for (size_t e = 0; e < count; ++e) {
+    bool known = false;
+    for (size_t p = 0; p < idx.count && !known; ++p) {
+      known = idx.length[p] == extra[e].length && memcmp(idx.text[p], extra[e].text, extra[e].length) == 0;
+      if (known) idx.counts_in_reply[p] |= extra[e].counts_in_reply;
+    }
+    if (!known && !take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
+  }
+  return true;
+}
+
+void take_tables_once() {
+  if (!taken) build_search_index(nullptr, 0);
+}
+
 void build() {
-  memset(&idx, 0, sizeof idx);
-  idx.count = search_entry_count();
+  idx.built = true;
+  memset(idx.filter, 0, sizeof idx.filter);
+  memset(idx.head, 0, sizeof idx.head);
+  memset(idx.covered_by, 0, sizeof idx.covered_by);
+  idx.rare_count = 0;
   size_t candidates = 0;
   for (size_t p = 0; p < idx.count; ++p) {
-    search_entry entry = search_entry_at(p);
-    idx.text[p] = entry.text;
-    idx.length[p] = entry.length;
-    idx.counts_in_reply[p] = entry.counts_in_reply;
-    idx.last_gram[p] = load_gram(entry.text + entry.length - gram_size);
-    if (entry.length < window_span) {
+    const char* text = idx.text[p];
+    size_t length = idx.length[p];
+    idx.last_gram[p] = load_gram(text + length - gram_size);
+    if (length < window_span) {
       idx.rare_entry[idx.rare_count] = static_cast<uint8_t>(p);
-      idx.rare_offset[idx.rare_count++] = static_cast<uint8_t>(rarest_gram(entry.text, entry.length, 1, 0, 1));
+      idx.rare_offset[idx.rare_count++] = static_cast<uint8_t>(rarest_gram(text, length, 1, 0, 1));
       continue;
     }
     for (size_t r = 0; r < sample_step; ++r)
-      add_candidate(candidates++, p, rarest_gram(entry.text, entry.length, gram_size, r, sample_step));
+      add_candidate(candidates++, p, rarest_gram(text, length, gram_size, r, sample_step));
   }
   // The tables hold no text inside another, which a test checks.
   const size_t tables = signature_count + client_signature_count;
   for (size_t p = 0; p < idx.count; ++p)
     for (size_t q = p < tables ? tables : 0; q < idx.count; ++q)
-      if (idx.length[q] > idx.length[p] &&
-          text_holds(idx.text[q], idx.length[q], idx.text[p], idx.length[p]))
+      if (idx.length[q] > idx.length[p] && text_holds(idx.text[q], idx.length[q], idx.text[p], idx.length[p]))
         idx.covered_by[p].word[q / 64] |= uint64_t{1} << (q % 64);
 }
 
 }  // namespace
 
+bool build_search_index(const search_entry* extra, size_t count) {
+  // Only what the entries take: the rest waits for the first search.
+  idx.built = false;
+  idx.count = idx.longest = 0;
+  taken = true;
+  if (take_all(extra, count)) return true;
+  idx.count = 0;
+  return false;
+}
+
+size_t search_entry_count() {
+  take_tables_once();
+  return idx.count;
+}
+
+size_t longest_search_entry() {
+  take_tables_once();
+  return idx.longest;
+}
+
 const search_index* current_index() {
-  unsigned version = entries_version();
-  if (built_version != version) {
-    build();
-    built_version = version;
-  }
+  take_tables_once();
+  if (!idx.built) build();
   return idx.count > 0 ? &idx : nullptr;
 }

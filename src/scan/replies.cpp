@@ -1,7 +1,11 @@
-// The reply rule and the statistics lines.
+// The reply rule, the pass that finds reply lines, and the statistics lines.
 #include "scan/replies.h"
 
 #include <string.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -22,6 +26,60 @@ bool after_prompt(const char* text, size_t at, const char* prompt) {
   return at >= 5 && memcmp(text + at - 5, prompt, 5) == 0;
 }
 
+
+// The reply lines found so far.
+struct reply_list {
+  size_t* start;
+  size_t count;
+  size_t capacity;
+};
+
+// Looks at text[i], which the block pass marked: the line break or prompt before a
+// reply line, perhaps.
+void check_mark(const char* text, size_t length, size_t i, reply_list* replies) {
+  if (i >= length) return;  // a block's padding past the text
+  size_t start = reply_after(text, length, i);
+  if (start != 0 && replies->count < replies->capacity) replies->start[replies->count++] = start;
+}
+
+#if defined(__SSE2__)
+enum { block_reach = 4 };  // bytes a block's marks read past it
+
+// Hands check_mark every byte of text[0, length) that it has something to look at: a
+// line break, then a digit from 4 to 9, then a space three bytes on; or the "> " of a
+// prompt.
+void block_pass(const char* text, size_t length, reply_list* replies) {
+  // The last blocks are read from a copy padded with zeros, which mark nothing.
+  char padded[2 * 16 + block_reach] = {};
+  size_t padded_from = length;  // where the copy starts, once made
+  for (size_t i = 0; i < length; i += 16) {
+    if (padded_from == length && i + 16 + block_reach > length) {
+      memcpy(padded, text + i, length - i);
+      padded_from = i;
+    }
+    const char* block = i < padded_from ? text + i : padded + (i - padded_from);
+    __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
+    __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 4));
+    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
+    __m128i above_four = _mm_sub_epi8(next, _mm_set1_epi8('4'));
+    __m128i error_digit = _mm_cmpeq_epi8(_mm_min_epu8(above_four, _mm_set1_epi8(5)), above_four);
+    __m128i space = _mm_cmpeq_epi8(after, _mm_set1_epi8(' '));
+    __m128i codes = _mm_and_si128(_mm_and_si128(breaks, error_digit), space);
+    __m128i prompts = _mm_and_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('>')), _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')));
+    for (unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(codes, prompts))); bits != 0;
+         bits &= bits - 1)
+      check_mark(text, length, i + static_cast<size_t>(__builtin_ctz(bits)), replies);
+  }
+}
+#else
+// Without SSE2 (the 32-bit Windows program), byte by byte.
+void block_pass(const char* text, size_t length, reply_list* replies) {
+  for (size_t i = 0; i < length; ++i)
+    if (text[i] == '\n' || text[i] == '\r' || text[i] == '>') check_mark(text, length, i, replies);
+}
+#endif
+
 }  // namespace
 
 bool reply_at(const char* text, size_t length, size_t start) {
@@ -30,6 +88,13 @@ bool reply_at(const char* text, size_t length, size_t start) {
   bool sent_phrase;
   return code[0] >= '4' && code[0] <= '9' && is_digit(code[1]) && is_digit(code[2]) && code[3] == ' ' &&
          statistics_phrase(code + 3, length - start - 3, &sent_phrase) == 0;
+}
+
+size_t find_replies(const char* text, size_t length, char before, size_t* starts, size_t capacity) {
+  reply_list replies = {starts, 0, capacity};
+  if (is_break(before) && reply_at(text, length, 0) && capacity > 0) starts[replies.count++] = 0;
+  block_pass(text, length, &replies);
+  return replies.count;
 }
 
 size_t reply_after(const char* text, size_t length, size_t i) {

@@ -20,6 +20,11 @@ bool reply_at(const char* text, size_t length, size_t start);
 // Marks are a break, or the "> " that ends a prompt.
 size_t reply_after(const char* text, size_t length, size_t i);
 
+// Writes into starts[0, capacity) where each reply line of text[0, length) starts, in
+// order, and returns how many there are; `before` is the stream byte before the text
+// (a text after a line break may open with a reply line).
+size_t find_replies(const char* text, size_t length, char before, size_t* starts, size_t capacity);
+
 // Receives a transfer statistics line's direction and byte count (saturated).
 typedef void (*transfer_sink)(bool sent, unsigned long long bytes);
 

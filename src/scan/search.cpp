@@ -10,6 +10,30 @@
 
 namespace {
 
+enum {
+  // Reply lines a piece can hold: each takes a break, a code and a space.
+  max_replies = piece_size / 5 + 2,
+};
+
+// What one search of a piece found.
+struct piece_finds {
+  entry_set found;
+  size_t searched;  // where the text entries may lie in ends: its first zero byte, or its end
+  size_t reply_count;
+  size_t reply[max_replies];  // where each reply line starts, in order
+};
+
+// Searches text[0, length), whose stream byte before it was `before`.
+void search_piece(const search_index* index, const char* text, size_t length, char before,
+                  piece_finds* finds) {
+  memset(&finds->found, 0, sizeof finds->found);
+  // Each entry is searched as a C string: a zero byte ends the text it can lie in.
+  const void* zero = memchr(text, '\0', length);
+  finds->searched = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : length;
+  find_entries(index, text, finds->searched, &finds->found);
+  finds->reply_count = find_replies(text, length, before, finds->reply, max_replies);
+}
+
 // The index, which must be there: entries that did not fit must not go missing in silence.
 const search_index* usable_index() {
   const search_index* index = current_index();

@@ -5,9 +5,10 @@
 
 #include <stddef.h>
 
-#include "scan/pass.h"
+#include "scan/filter.h"
 
 enum {
+  piece_size = 4096,
   // Replies of a line longer than a piece whose text is kept until the line ends;
   // later ones in the same line have no text.
   max_held_replies = 16,
