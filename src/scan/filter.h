@@ -1,5 +1,4 @@
-// The entries that stand in a text: the sampled filter, and the rare bytes of short
-// texts.
+// The entries that stand in a text: the sampled filter, and the rare bytes of short ones.
 #pragma once
 
 #include <stddef.h>
@@ -10,9 +9,5 @@
 void find_entries(const search_index* index, const char* text, size_t length, entry_set* found);
 
 inline bool is_found(const entry_set* set, size_t e) { return (set->word[e / 64] >> (e % 64) & 1) != 0; }
-inline bool found_any(const entry_set* set) {
-  uint64_t any = 0;
-  for (uint64_t word : set->word) any |= word;
-  return any != 0;
-}
+inline bool found_any(const entry_set* set) { return (set->word[0] | set->word[1] | set->word[2] | set->word[3]) != 0; }
 inline void mark_found(entry_set* set, size_t e) { set->word[e / 64] |= uint64_t{1} << (e % 64); }

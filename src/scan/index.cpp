@@ -62,7 +62,6 @@ bool take(const char* text, size_t length, bool counts_in_reply) {
   idx.text[idx.count] = text;
   idx.length[idx.count] = length;
   idx.counts_in_reply[idx.count++] = counts_in_reply;
-  if (length > idx.longest) idx.longest = length;
   return true;
 }
 
@@ -118,7 +117,7 @@ void build() {
 bool build_search_index(const search_entry* extra, size_t count) {
   // Only what the entries take: the rest waits for the first search.
   idx.built = false;
-  idx.count = idx.longest = 0;
+  idx.count = 0;
   taken = true;
   if (take_all(extra, count)) return true;
   idx.count = 0;
@@ -128,11 +127,6 @@ bool build_search_index(const search_entry* extra, size_t count) {
 size_t search_entry_count() {
   take_tables_once();
   return idx.count;
-}
-
-size_t longest_search_entry() {
-  take_tables_once();
-  return idx.longest;
 }
 
 const search_index* current_index() {

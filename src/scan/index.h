@@ -14,7 +14,7 @@ enum {
   max_entries = 256,  // the tables and what a run adds to them
   min_entry_length = 4,
   max_entry_length = 3 * 255,  // a text of 255 characters, written in UTF-8
-  found_words = max_entries / 64,
+  found_words = max_entries / 64,  // four
   sample_step = 5,
   gram_size = 4,
   // Bytes an entry needs so that every occurrence covers a sampled gram: the gram at
@@ -44,9 +44,8 @@ struct search_entry {
 // entries.
 bool build_search_index(const search_entry* extra, size_t count);
 
-// The number of entries (0 when they did not fit), and the longest one's length.
+// The number of entries: 0 when they did not fit.
 size_t search_entry_count();
-size_t longest_search_entry();
 
 // Entries found in a text: a bit an entry.
 struct entry_set {
@@ -63,7 +62,6 @@ struct search_index {
   const char* text[max_entries];
   size_t length[max_entries];
   bool counts_in_reply[max_entries];
-  size_t longest;
   uint32_t last_gram[max_entries];  // near misses tend to differ at the end
   entry_set covered_by[max_entries];  // the longer entries whose text holds each one's
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it

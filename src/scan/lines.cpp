@@ -15,8 +15,7 @@ struct cut {
   // has the read's own lines, which then each give their own.
   size_t held_read_end;
   const char* piece;  // the text searched whole, for its signs' line numbers
-  // The line test's verdict on the line at tested_line.
-  const char* tested_line;
+  const char* tested_line;  // the line test's verdict on this line
   bool tested;
 };
 
@@ -28,30 +27,26 @@ size_t line_feeds(const char* from, const char* to) {
   return count;
 }
 
-// Passes on a sign of a line the search saw whole, with its line's verdict and end.
+// Passes on a sign with its line's verdict, end and number: a line the search saw
+// whole, or the held long line, which has ended.
 void pass_sign(const found_sign* sign, void* context) {
   cut* c = static_cast<cut*>(context);
   line_cutter* cutter = c->cutter;
   found_sign passed = *sign;
+  passed.read_end = c->held_read_end;
+  if (sign->line == nullptr) {
+    passed.line_flagged = cutter->flagged;
+    if (cutter->counting) passed.line_number = cutter->lines_done + 1;
+    return c->sink(&passed, c->context);
+  }
   if (cutter->test != nullptr && sign->line != c->tested_line) {
     c->tested_line = sign->line;
     c->tested = cutter->test(sign->line, sign->line_length);
   }
   passed.line_flagged = cutter->test != nullptr && c->tested;
-  passed.read_end = c->held_read_end;
   if (c->read != nullptr && c->held_read_end == 0)
     passed.read_end = static_cast<size_t>(sign->line - c->read) + sign->line_length + 1;
   if (cutter->counting) passed.line_number = cutter->lines_done + 1 + line_feeds(c->piece, sign->line);
-  c->sink(&passed, c->context);
-}
-
-// Passes on a sign of the held long line, which has ended.
-void pass_long_sign(const found_sign* sign, void* context) {
-  cut* c = static_cast<cut*>(context);
-  found_sign passed = *sign;
-  passed.line_flagged = c->cutter->flagged;
-  passed.read_end = c->held_read_end;
-  if (c->cutter->counting) passed.line_number = c->cutter->lines_done + 1;
   c->sink(&passed, c->context);
 }
 
@@ -68,62 +63,32 @@ void search_whole(cut* c, const char* text, size_t length) {
 
 // Searches held[0, end) as a part of a line longer than a piece; `last` when it ends it.
 void search_held_part(line_cutter* cutter, size_t end, bool last) {
-  if (!cutter->line.active) {
-    cutter->carry = 0;
-    cutter->flagged = false;
-  }
+  if (!cutter->line.active) cutter->carry = 0;
+  if (!cutter->line.active) cutter->flagged = false;
   size_t text_end = end > 0 && cutter->held[end - 1] == '\n' ? end - 1 : end;
   if (cutter->test != nullptr && !cutter->flagged) cutter->flagged = cutter->test(cutter->held, text_end);
   search_part(&cutter->line, cutter->held, end, cutter->carry, cutter->before, last);
-  if (cutter->transfers != nullptr)
-    find_statistics(cutter->held, end, cutter->before, cutter->carry, cutter->transfers);
-}
-
-// Moves on from a full part of a long line to the next, which opens with its carry.
-void next_part(line_cutter* cutter) {
-  size_t carry = part_overlap();
-  if (cutter->test != nullptr && cutter->test_reach > carry + 1) carry = cutter->test_reach - 1;
-  size_t from = piece_size - carry;
-  cutter->before = cutter->held[from - 1];
-  cutter->carry = carry;
-  memmove(cutter->held, cutter->held + from, carry);
-  cutter->held_length = carry;
+  if (cutter->transfers != nullptr) find_statistics(cutter->held, end, cutter->before, cutter->carry, cutter->transfers);
 }
 
 // Searches the held line, which has ended (at its line feed, or at the stream's end).
 void end_held_line(cut* c) {
   line_cutter* cutter = c->cutter;
   size_t end = cutter->held_length;
-  bool fed = end > 0 && cutter->held[end - 1] == '\n';
-  if (cutter->line.active) {
-    search_held_part(cutter, end, true);
-    end_long_line(&cutter->line, fed, pass_long_sign, c);
-    cutter->lines_done += fed ? 1 : 0;
-    cutter->before = cutter->held[end - 1];
-  } else {
-    search_whole(c, cutter->held, end);
-  }
   cutter->held_length = 0;
-}
-
-// bytes[0, length) up to and including its last line feed, when its first is at `feed`.
-size_t through_last(const char* bytes, size_t length, const char* feed) {
-  while (bytes + length - 1 > feed && bytes[length - 1] != '\n') --length;
-  return length;
+  if (!cutter->line.active) return search_whole(c, cutter->held, end);
+  char last = end > 0 ? cutter->held[end - 1] : cutter->before;  // a long line holds its carry
+  search_held_part(cutter, end, true);
+  end_long_line(&cutter->line, last == '\n', pass_sign, c);
+  cutter->lines_done += last == '\n' ? 1 : 0;
+  cutter->before = last;
 }
 
 }  // namespace
 
 void start_lines(line_cutter* cutter) {
-  cutter->held_length = 0;
+  *cutter = {};
   cutter->before = '\n';  // the start of a stream counts as the end of a line
-  cutter->test = nullptr;
-  cutter->test_reach = 0;
-  cutter->carry = 0;
-  cutter->line.active = false;
-  cutter->counting = false;
-  cutter->transfers = nullptr;
-  cutter->lines_done = 0;
 }
 
 void count_lines(line_cutter* cutter, transfer_sink transfers) {
@@ -138,13 +103,12 @@ void test_lines(line_cutter* cutter, line_test test, size_t reach) {
 
 void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink sink, void* context) {
   cut c = {cutter, sink, context, bytes, 0, nullptr, nullptr, false};
-  const char* read = bytes;
   while (length > 0) {
     const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
     // Whole lines straight from the read, as many as a piece holds.
-    size_t span = length < piece_size ? length : size_t{piece_size};
-    if (cutter->held_length == 0 && feed != nullptr && feed < bytes + span) {
-      size_t whole = through_last(bytes, span, feed);
+    size_t whole = length < piece_size ? length : size_t{piece_size};
+    if (cutter->held_length == 0 && feed != nullptr && feed < bytes + whole) {
+      while (bytes[whole - 1] != '\n') --whole;
       c.held_read_end = 0;
       search_whole(&c, bytes, whole);
       bytes += whole;
@@ -153,18 +117,21 @@ void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink
     }
     // Finish, or add to, the held line.
     size_t wanted = feed ? static_cast<size_t>(feed - bytes) + 1 : length;
-    size_t room = piece_size - cutter->held_length;
-    size_t taken = wanted < room ? wanted : room;
+    size_t taken = wanted < piece_size - cutter->held_length ? wanted : piece_size - cutter->held_length;
     memcpy(cutter->held + cutter->held_length, bytes, taken);
     cutter->held_length += taken;
     bytes += taken;
     length -= taken;
     if (feed != nullptr && taken == wanted) {
-      c.held_read_end = static_cast<size_t>(bytes - read);
+      c.held_read_end = static_cast<size_t>(bytes - c.read);
       end_held_line(&c);
     } else if (cutter->held_length == piece_size) {
+      // On to the next part, which opens with the carry.
       search_held_part(cutter, piece_size, false);
-      next_part(cutter);
+      size_t carry = cutter->test_reach > part_overlap ? cutter->test_reach : size_t{part_overlap};
+      cutter->before = cutter->held[piece_size - carry - 1];
+      memmove(cutter->held, cutter->held + piece_size - carry, carry);
+      cutter->held_length = cutter->carry = carry;
     }
   }
 }

@@ -11,8 +11,7 @@ typedef bool (*line_test)(const char* text, size_t length);
 
 // One stream's bytes on their way to the search. Every line goes to the search whole,
 // but a line longer than piece_size: that one goes in parts of piece_size bytes, each
-// opening with enough of the part before it (the carry) that every entry, every reply,
-// every statistics line and every text of the line test stands whole in some part.
+// opening with enough of the part before it (the carry) for the search and the test.
 struct line_cutter {
   char held[piece_size];  // the stream's unfinished last line, or the part of it
   size_t held_length;

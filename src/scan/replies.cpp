@@ -14,8 +14,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 const char sent[] = " bytes sent in ", received[] = " bytes received in ";
 
-// The length of the statistics phrase at text[0, length) (" bytes sent in " or
-// " bytes received in "), or 0 for none; *is_sent tells which.
+// The length of the statistics phrase at text[0, length), or 0 for none.
 size_t statistics_phrase(const char* text, size_t length, bool* is_sent) {
   *is_sent = length >= sizeof sent - 1 && memcmp(text, sent, sizeof sent - 1) == 0;
   if (*is_sent) return sizeof sent - 1;
@@ -26,41 +25,48 @@ bool after_prompt(const char* text, size_t at, const char* prompt) {
   return at >= 5 && memcmp(text + at - 5, prompt, 5) == 0;
 }
 
+// Whether a reply line starts at text[start]: a code from 400 to 999 and a space, and
+// no statistics, whose byte count can look like a code ("631 bytes sent in 00:00").
+bool reply_at(const char* text, size_t length, size_t start) {
+  if (length - start < 4) return false;
+  const char* code = text + start;
+  bool sent_phrase;
+  return code[0] >= '4' && code[0] <= '9' && is_digit(code[1]) && is_digit(code[2]) && code[3] == ' ' &&
+         statistics_phrase(code + 3, length - start - 3, &sent_phrase) == 0;
+}
 
-// The reply lines found so far.
+// Where the reply line that a mark at text[i] (a line break, or the "> " of a prompt)
+// opens starts, or 0 for none.
+size_t reply_after(const char* text, size_t length, size_t i) {
+  if (is_break(text[i])) return reply_at(text, length, i + 1) ? i + 1 : 0;
+  if (text[i] == '>' && length - i >= 2 && text[i + 1] == ' ' && after_prompt(text, i + 2, "ftp> ") &&
+      reply_at(text, length, i + 2))
+    return i + 2;
+  return 0;
+}
+
 struct reply_list {
   size_t* start;
   size_t count;
   size_t capacity;
 };
 
-// Looks at text[i], which the block pass marked: the line break or prompt before a
-// reply line, perhaps.
+// Looks at text[i], the line break or prompt before a reply line, perhaps.
 void check_mark(const char* text, size_t length, size_t i, reply_list* replies) {
-  if (i >= length) return;  // a block's padding past the text
   size_t start = reply_after(text, length, i);
   if (start != 0 && replies->count < replies->capacity) replies->start[replies->count++] = start;
 }
 
-#if defined(__SSE2__)
-enum { block_reach = 4 };  // bytes a block's marks read past it
-
 // Hands check_mark every byte of text[0, length) that it has something to look at: a
 // line break, then a digit from 4 to 9, then a space three bytes on; or the "> " of a
-// prompt.
+// prompt. Without SSE2 (the 32-bit Windows program), and at the end, byte by byte.
 void block_pass(const char* text, size_t length, reply_list* replies) {
-  // The last blocks are read from a copy padded with zeros, which mark nothing.
-  char padded[2 * 16 + block_reach] = {};
-  size_t padded_from = length;  // where the copy starts, once made
-  for (size_t i = 0; i < length; i += 16) {
-    if (padded_from == length && i + 16 + block_reach > length) {
-      memcpy(padded, text + i, length - i);
-      padded_from = i;
-    }
-    const char* block = i < padded_from ? text + i : padded + (i - padded_from);
-    __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-    __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
-    __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 4));
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 + 4 <= length; i += 16) {
+    __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
+    __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 4));
     __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
     __m128i above_four = _mm_sub_epi8(next, _mm_set1_epi8('4'));
     __m128i error_digit = _mm_cmpeq_epi8(_mm_min_epu8(above_four, _mm_set1_epi8(5)), above_four);
@@ -71,38 +77,18 @@ void block_pass(const char* text, size_t length, reply_list* replies) {
          bits &= bits - 1)
       check_mark(text, length, i + static_cast<size_t>(__builtin_ctz(bits)), replies);
   }
-}
-#else
-// Without SSE2 (the 32-bit Windows program), byte by byte.
-void block_pass(const char* text, size_t length, reply_list* replies) {
-  for (size_t i = 0; i < length; ++i)
+#endif
+  for (; i < length; ++i)
     if (text[i] == '\n' || text[i] == '\r' || text[i] == '>') check_mark(text, length, i, replies);
 }
-#endif
 
 }  // namespace
-
-bool reply_at(const char* text, size_t length, size_t start) {
-  if (length - start < 4) return false;
-  const char* code = text + start;
-  bool sent_phrase;
-  return code[0] >= '4' && code[0] <= '9' && is_digit(code[1]) && is_digit(code[2]) && code[3] == ' ' &&
-         statistics_phrase(code + 3, length - start - 3, &sent_phrase) == 0;
-}
 
 size_t find_replies(const char* text, size_t length, char before, size_t* starts, size_t capacity) {
   reply_list replies = {starts, 0, capacity};
   if (is_break(before) && reply_at(text, length, 0) && capacity > 0) starts[replies.count++] = 0;
   block_pass(text, length, &replies);
   return replies.count;
-}
-
-size_t reply_after(const char* text, size_t length, size_t i) {
-  if (is_break(text[i])) return reply_at(text, length, i + 1) ? i + 1 : 0;
-  if (text[i] == '>' && length - i >= 2 && text[i + 1] == ' ' && after_prompt(text, i + 2, "ftp> ") &&
-      reply_at(text, length, i + 2))
-    return i + 2;
-  return 0;
 }
 
 void find_statistics(const char* text, size_t length, char before, size_t fresh, transfer_sink sink) {

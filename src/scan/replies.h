@@ -10,19 +10,12 @@ enum {
   reply_lookahead = 4 + 18,
 };
 
-// Whether a reply line starts at text[start] within text[0, length): a code from 400
-// to 999 and a space, and no transfer statistics.
-bool reply_at(const char* text, size_t length, size_t start);
-
-// Where the reply line that a mark at text[i] opens starts, or 0 for none. A reply
-// starts after a line break, or right after the client's prompt "ftp> ": a client that
-// reads its commands from a file echoes none, so the reply shares the prompt's line.
-// Marks are a break, or the "> " that ends a prompt.
-size_t reply_after(const char* text, size_t length, size_t i);
-
 // Writes into starts[0, capacity) where each reply line of text[0, length) starts, in
 // order, and returns how many there are; `before` is the stream byte before the text
-// (a text after a line break may open with a reply line).
+// (a text after a line break may open with a reply line). A reply line is a code from
+// 400 to 999 and a space, and no statistics line, after a line break or right after
+// the client's prompt "ftp> " (a client that reads its commands from a file echoes
+// none, so the reply shares the prompt's line).
 size_t find_replies(const char* text, size_t length, char before, size_t* starts, size_t capacity);
 
 // Receives a transfer statistics line's direction and byte count (saturated).

@@ -140,11 +140,6 @@ void find_signs(const char* text, size_t length, char before, sign_sink sink, vo
   }
 }
 
-size_t part_overlap() {
-  size_t overlap = reply_lookahead + 5;  // a reply's opening and the prompt before it
-  return longest_search_entry() > overlap + 1 ? longest_search_entry() - 1 : overlap;
-}
-
 void search_part(long_line* line, const char* text, size_t length, size_t carry, char before, bool last) {
   const search_index* index = usable_index();
   if (!line->active) {
@@ -152,11 +147,9 @@ void search_part(long_line* line, const char* text, size_t length, size_t carry,
     line->start = line->decided = line->reply_count = 0;
     line->first_reply = line->first_zero = line->last_zero = SIZE_MAX;
     line->found = {};
-  } else {
-    line->start += line->part_length - carry;
   }
-  line->part_length = length;
-  size_t start = line->start;
+  size_t start = line->start -= carry;
+  line->start += length;  // where the next part's fresh bytes start
   size_t text_end = length > 0 && text[length - 1] == '\n' ? length - 1 : length;
   for (size_t i = carry; i < text_end; ++i) {
     if (text[i] != '\0') continue;
@@ -169,11 +162,10 @@ void search_part(long_line* line, const char* text, size_t length, size_t carry,
   search_piece(index, text, length, before, &finds);
   // The messages before a zero byte and, for a client entry, before the line's first
   // reply, whether that stands in this part or an earlier one.
-  if (line->first_zero == SIZE_MAX || line->first_zero >= start) {
+  if (line->first_zero >= start) {
     size_t reply_end = finds.reply_count > 0 ? finds.reply[0] : length;
-    size_t earlier = line->first_reply == SIZE_MAX ? SIZE_MAX : line->first_reply < start ? 0 : line->first_reply - start;
-    if (earlier < reply_end) reply_end = earlier;
-    count_messages(index, text, &finds, reply_end, &line->found);
+    size_t earlier = line->first_reply < start ? 0 : line->first_reply - start;
+    count_messages(index, text, &finds, earlier < reply_end ? earlier : reply_end, &line->found);
   }
   for (size_t r = 0; r < finds.reply_count; ++r) {
     size_t at = start + finds.reply[r];
@@ -198,13 +190,10 @@ void end_long_line(long_line* line, bool fed, sign_sink sink, void* context) {
   hand_messages(usable_index(), &line->found, sign, sink, context);
   sign.kind = sign_reply;
   for (size_t r = 0; r < line->reply_count; ++r) {
-    sign.text = nullptr;
-    sign.length = 0;
-    const held_reply* reply = r < max_held_replies ? &line->replies[r] : nullptr;
-    if (reply != nullptr && fed && (line->last_zero == SIZE_MAX || line->last_zero < reply->at)) {
-      sign.text = reply->text;
-      sign.length = reply->length;
-    }
+    const held_reply* reply = &line->replies[r < max_held_replies ? r : 0];
+    bool shown = r < max_held_replies && fed && (line->last_zero == SIZE_MAX || line->last_zero < reply->at);
+    sign.text = shown ? reply->text : nullptr;
+    sign.length = shown ? reply->length : 0;
     sink(&sign, context);
   }
   line->active = false;

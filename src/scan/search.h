@@ -14,6 +14,9 @@ enum {
   max_held_replies = 16,
   // What is kept of such a reply's text: more than a report shows.
   held_reply_size = 1024,
+  // The bytes each part of a long line takes over from the part before at least, so
+  // that every entry, every reply and every statistics line stands whole in some part.
+  part_overlap = max_entry_length - 1,
 };
 
 enum sign_kind {
@@ -21,8 +24,7 @@ enum sign_kind {
   sign_reply,    // an FTP reply line with a code from 400 to 999
 };
 
-// One failure sign, pointing into the searched text, the entries or a long line's
-// state.
+// One failure sign, pointing into the searched text, the entries or a long line.
 struct found_sign {
   sign_kind kind;
   // The message, or the reply line up to its line feed (a CR before it kept). A reply
@@ -33,10 +35,9 @@ struct found_sign {
   // The line the sign stands in, without its line feed; nullptr for a long line's.
   const char* line;
   size_t line_length;
-  // Set by the line cutter, which sees whole lines: whether the sign's line holds a
-  // text the cutter was told to look for, how many bytes of the read being cut run
-  // through that line's line feed (0 where the line did not end in that read), and the
-  // line's number in its stream (1-based; 0 where the cutter counts none).
+  // Set by the line cutter: whether the sign's line holds a text of its line test, how
+  // many bytes of the read being cut run through that line's line feed (0 where the
+  // line did not end in that read), and the line's number (1-based; 0: not counted).
   bool line_flagged;
   size_t read_end;
   size_t line_number;
@@ -65,8 +66,7 @@ struct held_reply {
 // What a line longer than a piece has shown so far, kept by whoever cuts the line.
 struct long_line {
   bool active;
-  size_t start;        // where in the line the last part searched starts
-  size_t part_length;  // and its length
+  size_t start;        // where in the line the next part's fresh bytes start
   size_t decided;      // replies that start before this are decided
   size_t first_reply;  // where its first reply starts, or SIZE_MAX
   size_t first_zero;   // its first and last zero byte, or SIZE_MAX
@@ -75,10 +75,6 @@ struct long_line {
   size_t reply_count;  // decided replies, held or not
   held_reply replies[max_held_replies];
 };
-
-// The bytes that each part of a long line must take over from the part before at
-// least, so that every entry and every reply stands whole in some part.
-size_t part_overlap();
 
 // Searches the next part of a long line, text[0, length) (at most piece_size bytes),
 // which opens with `carry` bytes of the part before (0 for the line's first part); its
