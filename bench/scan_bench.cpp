@@ -130,7 +130,7 @@ void shipped_pieces(benchmark::State& state) {
 void site_pieces(benchmark::State& state) {
   setenv("VESKAR_SIGNS", bench_site_signs, 1);
   setenv("LC_ALL", bench_locale, 1);
-  if (read_settings() != nullptr || prepare_search() != nullptr || search_entry_count() < 150)
+  if (read_settings() != nullptr || prepare_search() != nullptr || current_index()->count < 150)
     state.SkipWithError("the site texts or the locale's did not load");
   shipped_pieces(state);
   unsetenv("VESKAR_SIGNS");

@@ -25,8 +25,7 @@ void verify(const search_index* index, const char* text, size_t length, size_t q
 
 unsigned probe(const search_index* index, const char* at) { return index->filter[gram_hash(load_gram(at))]; }
 
-// verify at text[q], text[q + sample_step], ... Out of line: the loop that probes keeps
-// nothing for it.
+// verify at text[q], text[q + sample_step], ...; out of line, so the probes keep registers.
 __attribute__((noinline)) void verify_four(const search_index* index, const char* text, size_t length,
                                            size_t q, entry_set* found) {
   for (size_t k = 0; k < 4; ++k)
@@ -50,8 +49,7 @@ void find_entries(const search_index* index, const char* text, size_t length, en
     for (const char* at = text + offset; at < text + length; ++at) {
       at = static_cast<const char*>(memchr(at, rare, static_cast<size_t>(text + length - at)));
       if (at == nullptr) break;
-      size_t start = static_cast<size_t>(at - text) - offset;
-      if (start + index->length[e] <= length && memcmp(text + start, index->text[e], index->length[e]) == 0) {
+      if (stands_at(index, text, length, static_cast<size_t>(at - text) - offset, e)) {
         mark_found(found, e);
         break;
       }

@@ -2,6 +2,7 @@
 // the containers.
 #include "scan/index.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "text.h"
@@ -11,22 +12,19 @@ namespace {
 search_index idx;  // not "index", which the C library names
 bool taken;
 
-// How often a byte turns up in ordinary client output, roughly: the grams of an entry
-// are taken where its bytes are rarest, so that listings and prose seldom pass the filter.
-unsigned commonness(unsigned char c) {
-  if (c == ' ') return 4;
-  if (c != '\0' && strchr("etaoinsrhl", c) != nullptr) return 3;
-  if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return 2;
-  return 1;
-}
-
 // Words that fill listings and transfer messages: a gram inside one would send whole
 // pages to the check behind the filter.
 const char common_words[] = " file ftp the and ing ";
 
+// How often a gram turns up in ordinary client output, roughly: the grams of an entry
+// are taken where its bytes are rarest, so that listings and prose seldom pass the filter.
 unsigned gram_score(const char* gram, size_t size) {
   unsigned score = 0;
-  for (size_t b = 0; b < size; ++b) score += commonness(static_cast<unsigned char>(gram[b]));
+  for (size_t b = 0; b < size; ++b) {
+    unsigned char c = static_cast<unsigned char>(gram[b]);
+    bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    score += c == ' ' ? 4 : c != '\0' && strchr("etaoinsrhl", c) != nullptr ? 3 : alphanumeric ? 2 : 1;
+  }
   for (const char* w = common_words; w[size - 1] != '\0'; ++w)
     if (memcmp(w, gram, size) == 0) return score + 16;
   return score;
@@ -81,10 +79,6 @@ bool take_all(const search_entry* extra, size_t count) {
   return true;
 }
 
-void take_tables_once() {
-  if (!taken) build_search_index(nullptr, 0);
-}
-
 void build() {
   idx.built = true;
   memset(idx.filter, 0, sizeof idx.filter);
@@ -124,13 +118,10 @@ bool build_search_index(const search_entry* extra, size_t count) {
   return false;
 }
 
-size_t search_entry_count() {
-  take_tables_once();
-  return idx.count;
-}
-
 const search_index* current_index() {
-  take_tables_once();
+  if (!taken) build_search_index(nullptr, 0);
   if (!idx.built) build();
-  return idx.count > 0 ? &idx : nullptr;
+  // Entries that did not fit must not go missing in silence.
+  if (idx.count == 0) abort();
+  return &idx;
 }

@@ -1,7 +1,6 @@
-// The entries the search looks for, and their index: the built-in tables, then what a
-// run adds to them (the C library's words in the client's language, the site's own
-// texts), taken and checked at start-up; the index is built from them at the first
-// search after.
+// The entries the search looks for: the built-in tables, then what a run adds (the C
+// library's words in the client's language, the site's own texts), taken and checked
+// at start-up; and their index, built at the first search after.
 #pragma once
 
 #include <stddef.h>
@@ -17,9 +16,8 @@ enum {
   found_words = max_entries / 64,  // four
   sample_step = 5,
   gram_size = 4,
-  // Bytes an entry needs so that every occurrence covers a sampled gram: the gram at
-  // the last of sample_step offsets ends sample_step + gram_size - 1 in. Every table
-  // entry has them.
+  // Bytes an entry needs so that every occurrence covers a sampled gram at each offset
+  // modulo sample_step; every table entry has them.
   window_span = sample_step + gram_size - 1,
   filter_bits = 16,  // a 64 KiB filter: the sampled grams of text rarely hit it
   max_candidates = max_entries * sample_step,
@@ -29,9 +27,8 @@ enum {
 struct search_entry {
   const char* text;  // min_entry_length to max_entry_length bytes, no zero byte
   size_t length;
-  // It counts inside a reply line too, as error_signatures' entries do; otherwise only
-  // before its line's first reply, as client_signatures' (the C library's words, which
-  // servers also put in their replies).
+  // It counts inside a reply line too, as error_signatures' entries do; else only before
+  // its line's first reply, as client_signatures' (words servers put in replies too).
   bool counts_in_reply;
 };
 
@@ -43,9 +40,6 @@ struct search_entry {
 // search fails loudly rather than miss an entry. Until then the tables alone are the
 // entries.
 bool build_search_index(const search_entry* extra, size_t count);
-
-// The number of entries: 0 when they did not fit.
-size_t search_entry_count();
 
 // Entries found in a text: a bit an entry.
 struct entry_set {
@@ -79,7 +73,8 @@ struct search_index {
   uint8_t rare_offset[max_entries];
 };
 
-// The index of the entries, built now if it is not; nullptr when they did not fit.
+// The index of the entries, built now if it is not. Ends the process when they did not
+// fit.
 const search_index* current_index();
 
 inline uint32_t load_gram(const char* bytes) {

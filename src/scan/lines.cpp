@@ -11,19 +11,15 @@ struct cut {
   sign_sink sink;
   void* context;
   const char* read;  // nullptr at the stream's end
-  // Where the held line ends in the read, through its line feed; 0 while the search
-  // has the read's own lines, which then each give their own.
-  size_t held_read_end;
+  size_t held_read_end;  // where the held line ends in the read; 0: the read's own lines
   const char* piece;  // the text searched whole, for its signs' line numbers
-  const char* tested_line;  // the line test's verdict on this line
-  bool tested;
 };
 
 // The line feeds in [from, to).
 size_t line_feeds(const char* from, const char* to) {
   size_t count = 0;
-  for (; (from = static_cast<const char*>(memchr(from, '\n', static_cast<size_t>(to - from)))) != nullptr; ++from)
-    ++count;
+  while ((from = static_cast<const char*>(memchr(from, '\n', static_cast<size_t>(to - from)))) != nullptr)
+    ++count, ++from;
   return count;
 }
 
@@ -39,11 +35,7 @@ void pass_sign(const found_sign* sign, void* context) {
     if (cutter->counting) passed.line_number = cutter->lines_done + 1;
     return c->sink(&passed, c->context);
   }
-  if (cutter->test != nullptr && sign->line != c->tested_line) {
-    c->tested_line = sign->line;
-    c->tested = cutter->test(sign->line, sign->line_length);
-  }
-  passed.line_flagged = cutter->test != nullptr && c->tested;
+  passed.line_flagged = cutter->test != nullptr && cutter->test(sign->line, sign->line_length);
   if (c->read != nullptr && c->held_read_end == 0)
     passed.read_end = static_cast<size_t>(sign->line - c->read) + sign->line_length + 1;
   if (cutter->counting) passed.line_number = cutter->lines_done + 1 + line_feeds(c->piece, sign->line);
@@ -53,7 +45,6 @@ void pass_sign(const found_sign* sign, void* context) {
 // Searches text[0, length), whole lines but perhaps the last.
 void search_whole(cut* c, const char* text, size_t length) {
   line_cutter* cutter = c->cutter;
-  c->tested_line = nullptr;
   c->piece = text;
   find_signs(text, length, cutter->before, pass_sign, c);
   if (cutter->transfers != nullptr) find_statistics(text, length, cutter->before, 0, cutter->transfers);
@@ -68,7 +59,8 @@ void search_held_part(line_cutter* cutter, size_t end, bool last) {
   size_t text_end = end > 0 && cutter->held[end - 1] == '\n' ? end - 1 : end;
   if (cutter->test != nullptr && !cutter->flagged) cutter->flagged = cutter->test(cutter->held, text_end);
   search_part(&cutter->line, cutter->held, end, cutter->carry, cutter->before, last);
-  if (cutter->transfers != nullptr) find_statistics(cutter->held, end, cutter->before, cutter->carry, cutter->transfers);
+  if (cutter->transfers != nullptr)
+    find_statistics(cutter->held, end, cutter->before, cutter->carry, cutter->transfers);
 }
 
 // Searches the held line, which has ended (at its line feed, or at the stream's end).
@@ -102,7 +94,7 @@ void test_lines(line_cutter* cutter, line_test test, size_t reach) {
 }
 
 void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink sink, void* context) {
-  cut c = {cutter, sink, context, bytes, 0, nullptr, nullptr, false};
+  cut c = {cutter, sink, context, bytes, 0, nullptr};
   while (length > 0) {
     const char* feed = static_cast<const char*>(memchr(bytes, '\n', length));
     // Whole lines straight from the read, as many as a piece holds.
@@ -137,6 +129,6 @@ void scan_lines(line_cutter* cutter, const char* bytes, size_t length, sign_sink
 }
 
 void finish_lines(line_cutter* cutter, sign_sink sink, void* context) {
-  cut c = {cutter, sink, context, nullptr, 0, nullptr, nullptr, false};
+  cut c = {cutter, sink, context, nullptr, 0, nullptr};
   if (cutter->held_length > 0 || cutter->line.active) end_held_line(&c);
 }

@@ -12,13 +12,14 @@ namespace {
 bool is_break(char c) { return c == '\n' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-const char sent[] = " bytes sent in ", received[] = " bytes received in ";
+const char sent[] = " bytes sent in ";
+const char* const phrases[] = {sent, " bytes received in "};
 
 // The length of the statistics phrase at text[0, length), or 0 for none.
-size_t statistics_phrase(const char* text, size_t length, bool* is_sent) {
-  *is_sent = length >= sizeof sent - 1 && memcmp(text, sent, sizeof sent - 1) == 0;
-  if (*is_sent) return sizeof sent - 1;
-  return length >= sizeof received - 1 && memcmp(text, received, sizeof received - 1) == 0 ? sizeof received - 1 : 0;
+size_t statistics_phrase(const char* text, size_t length) {
+  for (const char* phrase : phrases)
+    if (length >= strlen(phrase) && memcmp(text, phrase, strlen(phrase)) == 0) return strlen(phrase);
+  return 0;
 }
 
 bool after_prompt(const char* text, size_t at, const char* prompt) {
@@ -30,9 +31,8 @@ bool after_prompt(const char* text, size_t at, const char* prompt) {
 bool reply_at(const char* text, size_t length, size_t start) {
   if (length - start < 4) return false;
   const char* code = text + start;
-  bool sent_phrase;
   return code[0] >= '4' && code[0] <= '9' && is_digit(code[1]) && is_digit(code[2]) && code[3] == ' ' &&
-         statistics_phrase(code + 3, length - start - 3, &sent_phrase) == 0;
+         statistics_phrase(code + 3, length - start - 3) == 0;
 }
 
 // Where the reply line that a mark at text[i] (a line break, or the "> " of a prompt)
@@ -67,12 +67,14 @@ void block_pass(const char* text, size_t length, reply_list* replies) {
     __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
     __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 4));
-    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
+    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('\n')),
+                                  _mm_cmpeq_epi8(at, _mm_set1_epi8('\r')));
     __m128i above_four = _mm_sub_epi8(next, _mm_set1_epi8('4'));
     __m128i error_digit = _mm_cmpeq_epi8(_mm_min_epu8(above_four, _mm_set1_epi8(5)), above_four);
     __m128i space = _mm_cmpeq_epi8(after, _mm_set1_epi8(' '));
     __m128i codes = _mm_and_si128(_mm_and_si128(breaks, error_digit), space);
-    __m128i prompts = _mm_and_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('>')), _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')));
+    __m128i prompts = _mm_and_si128(_mm_cmpeq_epi8(at, _mm_set1_epi8('>')),
+                                    _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')));
     for (unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(codes, prompts))); bits != 0;
          bits &= bits - 1)
       check_mark(text, length, i + static_cast<size_t>(__builtin_ctz(bits)), replies);
@@ -95,8 +97,7 @@ void find_statistics(const char* text, size_t length, char before, size_t fresh,
   // Each phrase by its 'y', a byte that ordinary output holds few of.
   for (const char* y = text; (y = static_cast<const char*>(memchr(y, 'y', text + length - y))) != nullptr; ++y) {
     size_t space = static_cast<size_t>(y - text) - (y - text >= 2 ? 2 : 0);
-    bool is_sent;
-    size_t phrase = y - text >= 2 ? statistics_phrase(text + space, length - space, &is_sent) : 0;
+    size_t phrase = y - text >= 2 ? statistics_phrase(text + space, length - space) : 0;
     if (phrase == 0 || space + phrase <= fresh) continue;
     size_t start = space;
     while (start > 0 && is_digit(text[start - 1])) --start;
@@ -107,6 +108,6 @@ void find_statistics(const char* text, size_t length, char before, size_t fresh,
     unsigned long long bytes = 0;
     for (size_t d = start; d < space; ++d)
       bytes = bytes > 1844674407370955160ull ? bytes : bytes * 10 + static_cast<unsigned>(text[d] - '0');
-    sink(is_sent, bytes);
+    sink(phrase == sizeof sent - 1, bytes);
   }
 }

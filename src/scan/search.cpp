@@ -2,7 +2,6 @@
 #include "scan/search.h"
 
 #include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "scan/replies.h"
@@ -10,10 +9,7 @@
 
 namespace {
 
-enum {
-  // Reply lines a piece can hold: each takes a break, a code and a space.
-  max_replies = piece_size / 5 + 2,
-};
+enum { max_replies = piece_size / 5 + 2 };  // each takes a break, a code and a space
 
 // What one search of a piece found.
 struct piece_finds {
@@ -34,13 +30,6 @@ void search_piece(const search_index* index, const char* text, size_t length, ch
   finds->reply_count = find_replies(text, length, before, finds->reply, max_replies);
 }
 
-// The index, which must be there: entries that did not fit must not go missing in silence.
-const search_index* usable_index() {
-  const search_index* index = current_index();
-  if (index == nullptr) abort();
-  return index;
-}
-
 // Marks in `counted` the entries of `finds` that count in their line, text: a client
 // entry only where it stands before `reply_end`, the line's first reply.
 void count_messages(const search_index* index, const char* text, const piece_finds* finds,
@@ -58,7 +47,8 @@ void hand_messages(const search_index* index, const entry_set* counted, found_si
   sign.kind = sign_message;
   for (size_t e = 0; e < index->count; ++e) {
     bool covered = false;
-    for (size_t w = 0; w < found_words; ++w) covered |= (index->covered_by[e].word[w] & counted->word[w]) != 0;
+    for (size_t w = 0; w < found_words; ++w)
+      covered |= (index->covered_by[e].word[w] & counted->word[w]) != 0;
     if (!is_found(counted, e) || covered) continue;
     sign.text = index->text[e];
     sign.length = index->length[e];
@@ -80,13 +70,12 @@ void line_around(const char* text, size_t length, size_t at, found_sign* sign) {
 void hand_reply(const char* text, size_t length, size_t start, sign_sink sink, void* context) {
   found_sign sign = {};
   sign.kind = sign_reply;
-  size_t end = start + 4;
-  while (end < length && text[end] != '\n' && text[end] != '\0') ++end;
-  if (end < length && text[end] == '\n') {
+  line_around(text, length, start, &sign);
+  size_t end = static_cast<size_t>(sign.line - text) + sign.line_length;  // its line feed, if any
+  if (end < length && memchr(text + start, '\0', end - start) == nullptr) {
     sign.text = text + start;
     sign.length = end - start;
   }
-  line_around(text, length, start, &sign);
   sink(&sign, context);
 }
 
@@ -105,22 +94,18 @@ void hand_line(const search_index* index, const char* text, size_t length, const
 }
 
 // Adds to a held reply's text what bytes[0, available) holds of it.
-void keep_reply_text(held_reply* reply, const char* bytes, size_t available) {
-  size_t room = held_reply_size - reply->length;
-  for (size_t i = 0; i < available && i < room; ++i) {
-    if (bytes[i] == '\n' || bytes[i] == '\0') {
-      reply->open = false;
-      return;
-    }
-    reply->text[reply->length++] = bytes[i];
+void keep_reply_text(long_line::held_reply* reply, const char* bytes, size_t available) {
+  for (size_t i = 0; i < available && reply->open; ++i) {
+    if (bytes[i] == '\n' || bytes[i] == '\0') reply->open = false;
+    else reply->text[reply->length++] = bytes[i];
+    if (reply->length == held_reply_size) reply->open = false;
   }
-  if (reply->length == held_reply_size) reply->open = false;
 }
 
 }  // namespace
 
 void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context) {
-  const search_index* index = usable_index();
+  const search_index* index = current_index();
   // One search of the whole text; nearly always it finds no known message, and its
   // reply lines, if any, are then its signs in line order.
   static piece_finds finds;
@@ -141,7 +126,7 @@ void find_signs(const char* text, size_t length, char before, sign_sink sink, vo
 }
 
 void search_part(long_line* line, const char* text, size_t length, size_t carry, char before, bool last) {
-  const search_index* index = usable_index();
+  const search_index* index = current_index();
   if (!line->active) {
     line->active = true;
     line->start = line->decided = line->reply_count = 0;
@@ -174,7 +159,7 @@ void search_part(long_line* line, const char* text, size_t length, size_t carry,
     if (at < line->decided || (!last && finds.reply[r] + reply_lookahead > length)) continue;
     if (line->first_reply == SIZE_MAX) line->first_reply = at;
     if (line->reply_count < max_held_replies) {
-      held_reply& reply = line->replies[line->reply_count];
+      auto& reply = line->replies[line->reply_count];
       reply.at = at;
       reply.length = 0;
       reply.open = true;
@@ -187,10 +172,10 @@ void search_part(long_line* line, const char* text, size_t length, size_t carry,
 
 void end_long_line(long_line* line, bool fed, sign_sink sink, void* context) {
   found_sign sign = {};
-  hand_messages(usable_index(), &line->found, sign, sink, context);
+  hand_messages(current_index(), &line->found, sign, sink, context);
   sign.kind = sign_reply;
   for (size_t r = 0; r < line->reply_count; ++r) {
-    const held_reply* reply = &line->replies[r < max_held_replies ? r : 0];
+    const auto* reply = &line->replies[r < max_held_replies ? r : 0];
     bool shown = r < max_held_replies && fed && (line->last_zero == SIZE_MAX || line->last_zero < reply->at);
     sign.text = shown ? reply->text : nullptr;
     sign.length = shown ? reply->length : 0;

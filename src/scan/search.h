@@ -1,6 +1,5 @@
 // The search: finds the failure signs in client output and decides, line by line,
-// which count. It writes nothing and keeps no run state; what becomes of a sign is its
-// sink's business.
+// which count. It writes nothing; what becomes of a sign is its sink's business.
 #pragma once
 
 #include <stddef.h>
@@ -9,10 +8,9 @@
 
 enum {
   piece_size = 4096,
-  // Replies of a line longer than a piece whose text is kept until the line ends;
-  // later ones in the same line have no text.
+  // A line longer than a piece keeps the text of its first replies until it ends, and
+  // of each more than a report shows; later replies in the line have no text.
   max_held_replies = 16,
-  // What is kept of such a reply's text: more than a report shows.
   held_reply_size = 1024,
   // The bytes each part of a long line takes over from the part before at least, so
   // that every entry, every reply and every statistics line stands whole in some part.
@@ -55,14 +53,6 @@ typedef void (*sign_sink)(const found_sign* sign, void* context);
 // the line is no sign of its own.
 void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context);
 
-// A reply of a line longer than a piece, decided, whose line has not ended.
-struct held_reply {
-  size_t at;  // where it starts in its line
-  size_t length;
-  bool open;  // its text may go on in the line's next bytes
-  char text[held_reply_size];
-};
-
 // What a line longer than a piece has shown so far, kept by whoever cuts the line.
 struct long_line {
   bool active;
@@ -73,7 +63,12 @@ struct long_line {
   size_t last_zero;
   entry_set found;     // the messages that count in it
   size_t reply_count;  // decided replies, held or not
-  held_reply replies[max_held_replies];
+  struct held_reply {
+    size_t at;  // where it starts in the line
+    size_t length;
+    bool open;  // its text may go on in the line's next bytes
+    char text[held_reply_size];
+  } replies[max_held_replies];  // the first ones, whose text is kept
 };
 
 // Searches the next part of a long line, text[0, length) (at most piece_size bytes),
