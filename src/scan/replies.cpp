@@ -106,8 +106,10 @@ void find_statistics(const char* text, size_t length, char before, size_t fresh,
                                   after_prompt(text, start, "ftp: ");
     if (start == space || !opens) continue;
     unsigned long long bytes = 0;
-    for (size_t d = start; d < space; ++d)
-      bytes = bytes > 1844674407370955160ull ? bytes : bytes * 10 + static_cast<unsigned>(text[d] - '0');
+    for (; start < space; ++start) {
+      unsigned digit = static_cast<unsigned>(text[start] - '0');
+      bytes = bytes > (~0ull - digit) / 10 ? ~0ull : bytes * 10 + digit;  // saturated
+    }
     sink(phrase == sizeof sent - 1, bytes);
   }
 }

@@ -46,11 +46,10 @@ typedef void (*sign_sink)(const found_sign* sign, void* context);
 
 // Hands `sink` every sign of text[0, length), at most piece_size bytes, whose stream
 // byte before it was `before` (a text after a line break may open with a reply line),
-// line by line: the known messages in a line, each once and in entry order, then its
-// reply lines. An entry that does not count in a reply line counts only before its
-// line's first reply; a zero byte ends the text that messages may lie in, up to the
-// end of its line; and a message whose text stands inside another's that counts in
-// the line is no sign of its own.
+// line by line: a line's messages, each once and in entry order, then its replies. An
+// entry that does not count in a reply line counts only before the line's first reply;
+// a zero byte ends the text messages may lie in, up to the end of its line; a message
+// whose text stands inside another's that counts in the line is no sign of its own.
 void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context);
 
 // What a line longer than a piece has shown so far, kept by whoever cuts the line.
@@ -72,9 +71,8 @@ struct long_line {
 };
 
 // Searches the next part of a long line, text[0, length) (at most piece_size bytes),
-// which opens with `carry` bytes of the part before (0 for the line's first part); its
-// stream byte before it was `before`, and `last` tells that it ends the line. Its signs
-// wait in `line` for end_long_line, so that they count as a short line's would.
+// which opens with `carry` bytes of the part before (0 for the first), after the stream
+// byte `before`; `last`: it ends the line. Its signs wait in `line` for end_long_line.
 void search_part(long_line* line, const char* text, size_t length, size_t carry, char before, bool last);
 
 // Hands `sink` the signs of a long line whose last part has been searched: its messages
