@@ -1,8 +1,9 @@
 // The scanner's search is built for speed: a sampled gram filter and block-wise line
-// break search. These tests hold it to a plain model, which tries every table entry by
-// itself and every position, line by line, on the fuzz corpus, on recorded sessions and
-// on pieces built to sit on the edges of the fast search (alignments, block ends, piece
-// ends). And a stream's reports must not depend on how its reads fall.
+// break search. These tests hold it to a plain model, which tries every entry by itself,
+// line by line, on the fuzz corpus, on recorded sessions and on pieces built to sit on
+// the edges of the fast search (alignments, block ends, piece ends), with the tables
+// alone and with entries a run adds. And a stream's reports and transfer statistics
+// must not depend on how its reads fall.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,7 +22,25 @@
 
 namespace {
 
-std::vector<std::string> table() { return all_patterns(); }
+// Each case runs with the tables alone, and with entries a run adds that overlap them
+// and each other.
+class ScannerAgreesWithThePlainModel : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { use_entries(GetParam() ? overlapping_entries() : std::vector<search_entry>{}); }
+  void TearDown() override { use_entries({}); }
+  static void use_entries(const std::vector<search_entry>& extra) {
+    ASSERT_TRUE(build_search_index(extra.data(), extra.size()));
+    model_entries(extra);
+  }
+};
+
+// Every entry's text: the tables', and those of the run's entries in use.
+std::vector<std::string> table() {
+  std::vector<std::string> texts = all_patterns();
+  if (ScannerAgreesWithThePlainModel::GetParam())
+    for (const search_entry& e : overlapping_entries()) texts.emplace_back(e.text, e.length);
+  return texts;
+}
 
 // Scans `pieces` in order, each after the last byte of the one before, and checks the
 // reports and the status against the model.
@@ -69,12 +88,20 @@ std::string read_file(const std::filesystem::path& path) {
   return bytes.str();
 }
 
+// The transfer statistics lines the cutter handed on, as the model writes them.
+std::vector<std::string> transfers;
+void keep_transfer(bool sent, unsigned long long bytes) {
+  transfers.push_back((sent ? "sent " : "received ") + std::to_string(bytes));
+}
+
 // Feeds `stream` through a line cutter in reads of the given sizes, in turn.
 std::string scan_stream_in_reads(const std::string& stream, const std::vector<size_t>& sizes,
                                  int* status) {
   static line_cutter cutter;
   begin_capture();
   start_lines(&cutter);
+  count_lines(&cutter, keep_transfer);
+  transfers.clear();
   for (size_t at = 0, r = 0; at < stream.size(); ++r) {
     size_t size = std::min(sizes[r % sizes.size()], stream.size() - at);
     scan_lines(&cutter, stream.data() + at, size, report_found, nullptr);
@@ -90,6 +117,7 @@ std::string scan_stream_in_reads(const std::string& stream, const std::vector<si
 void expect_same_for_every_cut(const std::string& stream, const std::string& what) {
   int model_status = 0;
   const std::string expected = model_stream(stream, &model_status);
+  const std::vector<std::string> expected_transfers = model_transfers(stream);
   std::mt19937 random(static_cast<unsigned>(stream.size()));
   std::vector<std::vector<size_t>> cuts = {{4096}, {1}, {5}, {67}, {1000}, {4095, 2}, {3, 4096}};
   for (int k = 0; k < 4; ++k) {
@@ -102,6 +130,7 @@ void expect_same_for_every_cut(const std::string& stream, const std::string& wha
     std::string got = scan_stream_in_reads(stream, sizes, &status);
     ASSERT_TRUE(got == expected) << what << ", reads of " << sizes[0] << " bytes first";
     ASSERT_EQ(status, model_status) << what;
+    ASSERT_EQ(transfers, expected_transfers) << what << ", reads of " << sizes[0] << " bytes first";
   }
 }
 
@@ -123,17 +152,17 @@ void expect_agreement_on_files(const std::filesystem::path& directory, size_t mi
   EXPECT_GE(files, minimum) << directory;
 }
 
-TEST(ScannerAgreesWithThePlainModel, OnTheFuzzCorpus) {
+TEST_P(ScannerAgreesWithThePlainModel, OnTheFuzzCorpus) {
   expect_agreement_on_files(VESKAR_SOURCE_DIR "/tests/corpus", 50);
 }
 
-TEST(ScannerAgreesWithThePlainModel, OnRecordedSessions) {
+TEST_P(ScannerAgreesWithThePlainModel, OnRecordedSessions) {
   expect_agreement_on_files(VESKAR_SOURCE_DIR "/bench/transcripts", 1);
 }
 
 // Every entry, whole and with one byte changed or missing, at every alignment in a
 // piece and ending at every distance from the piece's end.
-TEST(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
+TEST_P(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
   std::vector<std::string> pieces;
   for (const std::string& entry : table()) {
     std::vector<std::string> variants = {entry, entry.substr(1), entry.substr(0, entry.size() - 1)};
@@ -152,7 +181,7 @@ TEST(ScannerAgreesWithThePlainModel, OnEveryEntryAtEveryAlignment) {
 
 // Reply codes at every position around the ends of the search's blocks and of the
 // piece, with each byte that decides them right or wrong.
-TEST(ScannerAgreesWithThePlainModel, OnReplyCodesAtEveryPosition) {
+TEST_P(ScannerAgreesWithThePlainModel, OnReplyCodesAtEveryPosition) {
   const char* codes[] = {"\n550 no\n", "\r451 x\r\n", "\n550-no\n", "\n5500 \n", "\n350 ok\n",
                          "\n55 x\n",   "\n550 ",     "\r\n999 z", "\n4x0 \n",  "\n550 a\0b\n"};
   std::vector<std::string> pieces;
@@ -171,7 +200,7 @@ TEST(ScannerAgreesWithThePlainModel, OnReplyCodesAtEveryPosition) {
 }
 
 // Random text dense with fragments of entries, codes, breaks, zero and high bytes.
-TEST(ScannerAgreesWithThePlainModel, OnRandomPieces) {
+TEST_P(ScannerAgreesWithThePlainModel, OnRandomPieces) {
   std::mt19937 random(4096);
   std::vector<std::string> entries = table();
   const char* bits[] = {"\r\n", "\n", "\r", "550 ", "4", "99 ", " ", "\xff", "\x80", "\0", "-"};
@@ -203,7 +232,7 @@ TEST(ScannerAgreesWithThePlainModel, OnRandomPieces) {
 
 // A zero byte ends the text entries may lie in, wherever it falls: before, inside or
 // just after an entry, and on the edges of the search's blocks.
-TEST(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
+TEST_P(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
   std::vector<std::string> pieces;
   const char* entries[] = {"too deep", "TLI Error", "Login failed.", "No such file or directory"};
   for (const char* entry : entries) {
@@ -223,10 +252,12 @@ TEST(ScannerAgreesWithThePlainModel, OnZeroBytesAroundEntries) {
 }
 
 // A piece full of reply lines: every reply is reported, in place.
-TEST(ScannerAgreesWithThePlainModel, OnPiecesFullOfReplies) {
+TEST_P(ScannerAgreesWithThePlainModel, OnPiecesFullOfReplies) {
   std::string dense;
   while (dense.size() + 5 <= 4096) dense += "\n550 ";
   expect_agreement({dense, dense.substr(0, 4094) + "\n5"}, "pieces full of replies");
 }
+
+INSTANTIATE_TEST_SUITE_P(TablesAndRunEntries, ScannerAgreesWithThePlainModel, ::testing::Bool());
 
 }  // namespace

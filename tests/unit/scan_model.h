@@ -13,6 +13,11 @@
 // Every built-in entry in search order: error_signatures, then client_signatures.
 std::vector<std::string> all_patterns();
 
+// Entries a run may add, for the tests: a site's texts (counting anywhere) and a
+// locale's words (counting before a reply), given again, the same as a table entry,
+// inside one or holding one, inside each other, of four bytes, and not ASCII.
+std::vector<search_entry> overlapping_entries();
+
 // Gives the model the entries beyond the tables, as build_search_index takes them: the
 // client's locale's words (counts_in_reply false) and the site's texts. Until then it
 // knows the tables alone.
