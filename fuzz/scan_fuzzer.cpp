@@ -1,8 +1,8 @@
 // libFuzzer target: one stream of client output, cut into reads as the input says,
 // through the relay's line cutting and the scanner. Beyond crashes and undefined
-// behaviour it checks the reports, byte for byte, and the status against the plain
-// model, which judges each line whole however long, and that a second cut of the same
-// stream gives the very same.
+// behaviour it checks the reports, byte for byte, the status and the transfer
+// statistics against the plain model, which judges each line whole however long, and
+// that a second cut of the same stream gives the very same.
 //
 // Input: the low five bits of byte 0, modulo 17, give the number n of read sizes that
 // follow, one byte each; the rest is the stream, handed over in reads of those sizes in
@@ -11,6 +11,7 @@
 // Bit 5 of byte 0 makes two streams of it, through the relay itself: even reads are the
 // client's stdout, odd ones its stderr; stdout must then be its echo with each line's
 // reports right after the line. Bit 6 then makes every echo to stderr fail.
+// Bit 7 adds the entries a run may add (overlapping_entries) to the tables.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -111,6 +112,20 @@ void relay_read(expected_run* run, int stream, const char* read, size_t length, 
 
 size_t read_size(uint8_t b) { return b < 192 ? 1u + b % 64u : 64u * (b - 191u); }
 
+std::vector<std::string> transfers;  // the cutter's, as the model writes them
+void keep_transfer(bool sent, unsigned long long bytes) {
+  transfers.push_back((sent ? "sent " : "received ") + std::to_string(bytes));
+}
+
+// Whether a run of digits in `stream` is longer than a long line's parts overlap, where
+// the cutter, which sees such a line in parts, may not see where it begins.
+bool has_overlong_count(const char* stream, size_t length) {
+  size_t run = 0;
+  for (size_t i = 0; i < length; ++i)
+    if ((run = stream[i] >= '0' && stream[i] <= '9' ? run + 1 : 0) >= part_overlap) return true;
+  return false;
+}
+
 // Scans `stream` through a fresh line cutter in reads of `sizes`, in turn, as the only
 // stream of a run. Returns the reports; leaves the run's status in exit_status.
 std::string scan_in_reads(const char* stream, size_t length, const std::vector<size_t>& sizes) {
@@ -120,6 +135,8 @@ std::string scan_in_reads(const char* stream, size_t length, const std::vector<s
   exit_status = 0;
   note_stdout("\n", 1);  // a fresh stdout, at a line's start
   start_lines(&cutter);
+  count_lines(&cutter, keep_transfer);
+  transfers.clear();
   for (size_t r = 0; length > 0; ++r) {
     size_t size = sizes[r % sizes.size()] < length ? sizes[r % sizes.size()] : length;
     // Each read in a block of its own size, so a look past its end is caught.
@@ -143,6 +160,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool two_streams = (data[0] & 0x20u) != 0;
   bool stderr_echo_works = (data[0] & 0x40u) == 0;
   if (size < 1 + n) return 0;
+  // The entries of the run, in the search and in the model; built again only when they change.
+  static int added = -1;
+  if (added != ((data[0] & 0x80u) != 0)) {
+    added = (data[0] & 0x80u) != 0;
+    std::vector<search_entry> extra = added ? overlapping_entries() : std::vector<search_entry>{};
+    if (!build_search_index(extra.data(), extra.size())) fail("the run's entries do not fit");
+    model_entries(extra);
+  }
   std::vector<size_t> sizes;
   for (size_t i = 0; i < n; ++i) sizes.push_back(read_size(data[1 + i]));
   if (sizes.empty()) sizes.push_back(chunk_size);
@@ -156,6 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reports != model_stream(std::string(bytes, length), &model_status))
       fail("reports differ from the model's");
     if (status != model_status) fail("status differs from the model's");
+    if (!has_overlong_count(bytes, length) && transfers != model_transfers(std::string(bytes, length)))
+      fail("transfer statistics differ from the model's");
     // Another cut of the same stream: whole reads where the first had small ones.
     std::vector<size_t> other = {sizes[0] == chunk_size ? size_t{1} : chunk_size};
     if (scan_in_reads(bytes, length, other) != reports || exit_status != status)

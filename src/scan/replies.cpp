@@ -95,15 +95,15 @@ size_t find_replies(const char* text, size_t length, char before, size_t* starts
 
 void find_statistics(const char* text, size_t length, char before, size_t fresh, transfer_sink sink) {
   // Each phrase by its 'y', a byte that ordinary output holds few of.
-  for (const char* y = text; (y = static_cast<const char*>(memchr(y, 'y', text + length - y))) != nullptr; ++y) {
+  for (const char* y = text; (y = static_cast<const char*>(memchr(y, 'y', static_cast<size_t>(text + length - y))));
+       ++y) {
     size_t space = static_cast<size_t>(y - text) - (y - text >= 2 ? 2 : 0);
     size_t phrase = y - text >= 2 ? statistics_phrase(text + space, length - space) : 0;
     if (phrase == 0 || space + phrase <= fresh) continue;
     size_t start = space;
     while (start > 0 && is_digit(text[start - 1])) --start;
-    bool opens = start == 0 ? is_break(before)
-                            : is_break(text[start - 1]) || after_prompt(text, start, "ftp> ") ||
-                                  after_prompt(text, start, "ftp: ");
+    bool opens = start == 0 ? is_break(before) : is_break(text[start - 1]) || after_prompt(text, start, "ftp> ") ||
+                                                     after_prompt(text, start, "ftp: ");
     if (start == space || !opens) continue;
     unsigned long long bytes = 0;
     for (; start < space; ++start) {

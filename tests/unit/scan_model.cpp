@@ -119,9 +119,9 @@ std::vector<search_entry> overlapping_entries() {
       {"\xc3\x9c" "bertragung abgebrochen", false},
       {"550 Fehler", true},             // looks like a reply
   };
-  std::vector<search_entry> entries;
-  for (const auto& t : texts) entries.push_back({t.text, strlen(t.text), t.counts_in_reply});
-  return entries;
+  std::vector<search_entry> overlapping;
+  for (const auto& t : texts) overlapping.push_back({t.text, strlen(t.text), t.counts_in_reply});
+  return overlapping;
 }
 
 void model_entries(const std::vector<search_entry>& extra) {
