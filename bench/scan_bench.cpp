@@ -130,7 +130,7 @@ void shipped_pieces(benchmark::State& state) {
 void site_pieces(benchmark::State& state) {
   setenv("VESKAR_SIGNS", bench_site_signs, 1);
   setenv("LC_ALL", bench_locale, 1);
-  if (read_settings() != nullptr || prepare_search() != nullptr || search_entry_count() < 150)
+  if (read_settings() != nullptr || prepare_search() != nullptr || current_index()->count < 150)
     state.SkipWithError("the site texts or the locale's did not load");
   shipped_pieces(state);
   unsetenv("VESKAR_SIGNS");
@@ -157,17 +157,6 @@ void shipped_reads(benchmark::State& state) {
   int which = static_cast<int>(state.range(0));
   state.SetLabel(stream_names[which]);
   cut_and_scan(state, which);
-}
-
-// The same with the vector width capped: 0 the portable passes, 1 up to 256-bit
-// vectors (what the relay uses where it can).
-void reads_by_width(benchmark::State& state) {
-  int which = static_cast<int>(state.range(0));
-  int width = static_cast<int>(state.range(1));
-  state.SetLabel(std::string(stream_names[which]) + " width " + std::to_string(width));
-  limit_scan_passes(width);
-  cut_and_scan(state, which);
-  limit_scan_passes(1);
 }
 
 // The plain reply-line check, every position tried; returns the number of signs.
@@ -227,7 +216,6 @@ void floor_memchr(benchmark::State& state) {
 BENCHMARK(shipped_pieces)->DenseRange(0, 3);
 BENCHMARK(shipped_reads)->DenseRange(0, 3);
 BENCHMARK(site_pieces)->DenseRange(0, 3);
-BENCHMARK(reads_by_width)->ArgsProduct({{0, 2}, {0, 1}});
 BENCHMARK_TEMPLATE(naive_pieces, false)->Name("naive_strstr")->DenseRange(0, 3);
 BENCHMARK_TEMPLATE(naive_pieces, true)->Name("naive_memmem")->DenseRange(0, 3);
 BENCHMARK(floor_memchr)->DenseRange(0, 3);

@@ -1,7 +1,7 @@
 #include "search_texts.h"
 
 #include "platform/platform.h"
-#include "scan/search.h"
+#include "scan/index.h"
 #include "settings/settings.h"
 
 namespace {

@@ -40,9 +40,6 @@ struct run_facts {
   bool client_known;
   client_end end;
   unsigned long long bytes[2];
-  // The last bytes of each stream, which a statistics line may have begun in.
-  char tail[2][48];
-  size_t tail_length[2];
 };
 extern run_facts facts;
 

@@ -38,12 +38,11 @@ void record_streams_joined();
 // Notes how the client ended.
 void record_client_end(client_end end);
 
-// Notes a transfer statistics line: its direction and byte count.
+// Notes a transfer statistics line ("631 bytes sent in ..."): its direction and byte count.
 void record_transfer(bool sent, unsigned long long bytes);
 
-// Notes a read of a stream: its bytes, and the transfer statistics lines it finishes
-// ("631 bytes sent in ...").
-void record_output(int stream, const char* bytes, size_t length);
+// Notes a read of `length` bytes of a stream.
+void record_output(int stream, size_t length);
 
 // The status of a run that ends by the stop veskar was asked for: it has none.
 enum { record_stopped = -1 };

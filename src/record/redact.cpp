@@ -12,7 +12,7 @@ size_t mask_password(char* text, size_t length) {
   const char* at_sign = nullptr;
   for (const char* p = scheme; p < text + length; ++p)
     if (*p == '@') at_sign = p;
-  const char* colon = at_sign ? static_cast<const char*>(memchr(scheme, ':', at_sign - scheme)) : nullptr;
+  const char* colon = at_sign ? static_cast<const char*>(memchr(scheme, ':', static_cast<size_t>(at_sign - scheme))) : nullptr;
   if (colon == nullptr) return length;
   size_t from = static_cast<size_t>(colon + 1 - text), to = static_cast<size_t>(at_sign - text);
   static const char stars[] = "****";

@@ -81,7 +81,7 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
     finish_scan(stream);
     return;
   }
-  record_output(stream, bytes, length);
+  record_output(stream, length);
   // A report follows the line it is about and comes before the rest of the read, such
   // as the client's next prompt, which would otherwise sit above it. A read with no
   // sign is shown in one write. After a failed echo the stream is still read to its

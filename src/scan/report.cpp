@@ -20,6 +20,7 @@ static_assert(size_t{report_text_size} < size_t{held_reply_size}, "a long line k
 // showed bytes of that line. The banner before the relay ends with a line feed.
 bool stdout_inside_line = false;
 int64_t stdout_line_at = 0;
+int64_t (*report_clock)() = clock_ms;
 
 // Reports that wait for the client's line on stdout to end: never between the bytes of
 // one line that arrive close together.
@@ -46,7 +47,7 @@ void write_line(const char* format, const char* text) {
 // stdout is still arriving, a report about its output (`may_hold`) is held until that
 // line ends or pauses.
 void write_banner(bool may_hold) {
-  bool arriving = may_hold && stdout_inside_line && clock_ms() - stdout_line_at < held_report_ms;
+  bool arriving = may_hold && stdout_inside_line && report_clock() - stdout_line_at < held_report_ms;
   bool room = held_length + 2 * line_buffer_size <= sizeof held;
   if (!(holding || arriving) || !room || !may_hold) {
     release_held_reports();
@@ -102,8 +103,10 @@ void report_own_sign(record_kind kind, const char* text, run_status status) {
 void note_stdout(const char* bytes, size_t length) {
   if (length == 0) return;
   stdout_inside_line = bytes[length - 1] != '\n';
-  if (stdout_inside_line) stdout_line_at = clock_ms();
+  if (stdout_inside_line) stdout_line_at = report_clock();
 }
+
+void set_report_clock(int64_t (*clock)()) { report_clock = clock; }
 
 bool reports_held() { return holding; }
 

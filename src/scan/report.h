@@ -40,6 +40,9 @@ int64_t held_reports_due();
 // Writes the held reports, after a line feed when stdout is inside a line.
 void release_held_reports();
 
+// The clock that tells how long ago stdout's line last moved: clock_ms, or a test's own.
+void set_report_clock(int64_t (*clock)());
+
 
 // Reports a client stopped after `seconds` without activity: status_stalled.
 void report_stall(unsigned seconds);

@@ -32,7 +32,7 @@ void start_scan() {
     stream_scan& s = streams[number];
     s.number = number;
     start_lines(&s.lines);
-    if (keeping_record()) count_lines(&s.lines);
+    if (keeping_record()) count_lines(&s.lines, record_transfer);
     if (size_t reach = longest_ignored_text()) test_lines(&s.lines, sign_ignored, reach);
   }
 }

@@ -1,78 +1,41 @@
-// The search: finds the failure signs in a piece of client output. It writes nothing
-// and keeps no run state; what becomes of a sign is its sink's business.
+// The search: finds the failure signs in client output and decides, line by line,
+// which count. It writes nothing; what becomes of a sign is its sink's business.
 #pragma once
 
 #include <stddef.h>
-#include <stdint.h>
 
-#include "signatures.h"
+#include "scan/filter.h"
 
 enum {
   piece_size = 4096,
-  // What the search can hold: the tables and what a run adds to them.
-  max_entries = 256,
-  // The shortest entry the index places: one gram of its filter.
-  min_entry_length = 4,
-  // The longest: a text of 255 characters, written in UTF-8.
-  max_entry_length = 3 * 255,
+  // A line longer than a piece keeps the text of its first replies until it ends, and
+  // of each more than a report shows; later replies in the line have no text.
+  max_held_replies = 16,
+  held_reply_size = 1024,
+  // The bytes each part of a long line takes over from the part before at least, so
+  // that every entry, every reply and every statistics line stands whole in some part.
+  part_overlap = max_entry_length - 1,
 };
-
-// A message the search looks for beyond the built-in tables.
-struct search_entry {
-  const char* text;  // min_entry_length to max_entry_length bytes, no zero byte
-  size_t length;
-  // It counts inside a reply line too, as error_signatures' entries do; otherwise only
-  // before its line's first reply, as client_signatures' (the C library's words, which
-  // servers also put in their replies).
-  bool counts_in_reply;
-};
-
-// Builds the index from error_signatures, client_signatures and then `extra`, in that
-// order, replacing the one before. The texts must outlive the index. An extra entry
-// whose text an earlier entry has already is searched once, in the earlier place, and
-// counts in a reply line if either does. Returns false
-// when an entry is too short or too long, or they are more than max_entries in all: the
-// index then holds nothing, and every search fails loudly rather than miss an entry.
-// The first search builds it from the tables alone if nobody has.
-// A line gives each sign once: an entry found in a line together with one whose text
-// holds its own is not handed on.
-bool build_search_index(const search_entry* extra, size_t count);
-
-// The number of entries in the index, and the text and kind of entry `entry`.
-size_t search_entry_count();
-search_entry search_entry_at(size_t entry);
-
-// The longest entry of the index, in bytes.
-size_t longest_search_entry();
-
-// Whether an entry whose text holds entry `entry`'s is among `found` (a bit an entry,
-// max_entries / 64 words): then `entry` is no sign of its own in that line.
-bool search_entry_covered(size_t entry, const uint64_t* found);
 
 enum sign_kind {
   sign_message,  // one of the known failure messages
   sign_reply,    // an FTP reply line with a code from 400 to 999
 };
 
-// One failure sign, pointing into the searched piece or the tables.
+// One failure sign, pointing into the searched text, the entries or a long line.
 struct found_sign {
   sign_kind kind;
   // The message, or the reply line up to its line feed (a CR before it kept). A reply
-  // whose line feed is not in the piece, or comes after a zero byte, has no text:
+  // whose line feed is not in the text, or comes after a zero byte, has no text:
   // text is nullptr.
   const char* text;
   size_t length;
-  // The line the sign stands in, within the piece, without its line feed.
+  // The line the sign stands in, without its line feed; nullptr for a long line's.
   const char* line;
   size_t line_length;
-  // A message: its entry's number in the index. A reply: where it starts in the piece.
-  size_t entry;
-  size_t at;
-  bool counts_in_reply;  // a message: its entry's kind
-  // Set by the line cutter, which sees whole lines: whether the sign's line holds a
-  // text the cutter was told to look for, how many bytes of the read being cut run
-  // through that line's line feed (0 where the line did not end in that read), and the
-  // line's number in its stream (1-based; 0 where the cutter counts none).
+  // Set by the line cutter: whether the sign's line holds a text of its line test, how
+  // many bytes of the read being cut run through that line's line feed (0 where the
+  // line did not end in that read), and the line's number (1-based; 0: not counted).
   bool line_flagged;
   size_t read_end;
   size_t line_number;
@@ -81,14 +44,38 @@ struct found_sign {
 // Receives each sign in the order it counts. `context` is the one given to the search.
 typedef void (*sign_sink)(const found_sign* sign, void* context);
 
-// Hands `sink` every sign of text[0, length), whose stream byte before it was
-// `before` (a piece after a line break may open with a reply line), line by line: the
-// known messages in a line, each once and in table order, then its reply lines. An
-// entry that does not count in a reply line counts only before its line's first reply,
-// and a zero byte ends the text that messages may lie in, up to the end of its line.
+// Hands `sink` every sign of text[0, length), at most piece_size bytes, whose stream
+// byte before it was `before` (a text after a line break may open with a reply line),
+// line by line: a line's messages, each once and in entry order, then its replies. An
+// entry that does not count in a reply line counts only before the line's first reply;
+// a zero byte ends the text messages may lie in, up to the end of its line; a message
+// whose text stands inside another's that counts in the line is no sign of its own.
 void find_signs(const char* text, size_t length, char before, sign_sink sink, void* context);
 
-// Where the processor offers a wider vector unit the search uses it, with the same
-// results. This caps the width for the rest of the run: 0 the portable passes, 1 up to
-// 256-bit vectors (the default). For tests and benchmarks, which compare them.
-void limit_scan_passes(int widest);
+// What a line longer than a piece has shown so far, kept by whoever cuts the line.
+struct long_line {
+  bool active;
+  size_t start;        // where in the line the next part's fresh bytes start
+  size_t decided;      // replies that start before this are decided
+  size_t first_reply;  // where its first reply starts, or SIZE_MAX
+  size_t first_zero;   // its first and last zero byte, or SIZE_MAX
+  size_t last_zero;
+  entry_set found;     // the messages that count in it
+  size_t reply_count;  // decided replies, held or not
+  struct held_reply {
+    size_t at;  // where it starts in the line
+    size_t length;
+    bool open;  // its text may go on in the line's next bytes
+    char text[held_reply_size];
+  } replies[max_held_replies];  // the first ones, whose text is kept
+};
+
+// Searches the next part of a long line, text[0, length) (at most piece_size bytes),
+// which opens with `carry` bytes of the part before (0 for the first), after the stream
+// byte `before`; `last`: it ends the line. Its signs wait in `line` for end_long_line.
+void search_part(long_line* line, const char* text, size_t length, size_t carry, char before, bool last);
+
+// Hands `sink` the signs of a long line whose last part has been searched: its messages
+// in entry order, then its replies, with their text when the line ended in a line feed
+// (`fed`) that no zero byte came before. Leaves `line` ready for the next long line.
+void end_long_line(long_line* line, bool fed, sign_sink sink, void* context);

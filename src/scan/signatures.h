@@ -11,10 +11,9 @@ enum { signature_count = 79, signature_slot = 60, max_client_signatures = 32 };
 // each entry is reported by itself.
 extern const char error_signatures[signature_count][signature_slot];
 
-// Further failure messages of this system's client, searched after error_signatures
-// in the same pass, and counted only before a line's first reply. At most
-// max_client_signatures, each of at least min_entry_length characters (search.h),
-// which a test checks.
+// Further failure messages of the clients, searched after error_signatures and counted
+// only before a line's first reply. At most max_client_signatures, each of at least
+// min_entry_length characters (index.h), which a test checks.
 extern const char* const client_signatures[];
 extern const size_t client_signature_count;
 

@@ -149,7 +149,7 @@ STALL_SLACK = 10  # the stop (at most 3 s for a client that ignores SIGTERM), th
 def signature_entries():
     """The client table, read from its source, so that a success can be checked
     against the entries themselves and not only through the wrapper."""
-    with open(os.path.join(HERE, "..", "..", "src", "scan", "client_signatures.cpp")) as f:
+    with open(os.path.join(HERE, "..", "..", "src", "scan", "tables", "posix_clients.cpp")) as f:
         return [m.group(1).encode() for m in re.finditer(r'^\s*"([^"]+)",', f.read(), re.M)]
 
 

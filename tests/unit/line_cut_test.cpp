@@ -126,9 +126,9 @@ TEST(LineCutting, ALongLineCountsAsAShortOne) {
                     "IGNORE ME" + many(lead, 'x') + "Not connected." + rest + "550 x\n", report("550 x")});
     rows.push_back({"an ignored text across a piece's end", "Not connected." + many(lead, 'x') + "IGNORE ME" + rest, ""});
   }
-  // Where a part's carry begins (55 bytes before its end here), a prompt that ends on
-  // the cut: the reply after it opens the next part.
-  for (size_t at = 4030; at <= 4046; ++at)
+  // Where a part's carry begins, a prompt the cut splits or that ends on it, and the
+  // reply after it.
+  for (size_t at = piece_size - part_overlap - 11; at <= piece_size - part_overlap + 5; ++at)
     rows.push_back({"a reply right after a prompt where a part's carry begins",
                     many(at, 'x') + "ftp> 550 " + many(40, 'y') + " Permission denied" + rest,
                     report("550 " + many(40, 'y') + " Permission denied" + many(300, 'z'))});

@@ -5,11 +5,24 @@
 #include <algorithm>
 
 #include "exit_status.h"
-#include "scan/search.h"
 
 namespace {
 
 const std::string banner = "*************** Error Found ***************\n";
+
+struct model_entry {
+  std::string text;
+  bool counts_in_reply;
+};
+
+std::vector<model_entry> tables() {
+  std::vector<model_entry> entries;
+  for (size_t i = 0; i < signature_count; ++i) entries.push_back({error_signatures[i], true});
+  for (size_t i = 0; i < client_signature_count; ++i) entries.push_back({client_signatures[i], false});
+  return entries;
+}
+
+std::vector<model_entry> entries = tables();
 
 bool is_break(char c) { return c == '\n' || c == '\r'; }
 
@@ -47,17 +60,25 @@ std::string model_line(const std::string& line, char before, int* status) {
 
   // Only a time saver, for the fuzzer: an entry can stand in the line only if its
   // first two bytes do.
-  static const std::vector<std::string> patterns = all_patterns();
   static bool pairs[1 << 16];
   for (size_t i = 0; i + 1 < text.size(); ++i) pairs[pair_at(text, i)] = true;
-  std::string out;
-  for (size_t k = 0; k < patterns.size(); ++k) {
-    const std::string& where = k < signature_count ? text : before_replies;
-    if (!pairs[pair_at(patterns[k], 0)] || where.find(patterns[k]) == std::string::npos) continue;
-    out += banner + "Error text: " + patterns[k] + "\n";
-    move_status(status, status_known_message);
+  std::vector<bool> counts(entries.size());
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const std::string& where = entries[k].counts_in_reply ? text : before_replies;
+    counts[k] = pairs[pair_at(entries[k].text, 0)] && where.find(entries[k].text) != std::string::npos;
   }
   for (size_t i = 0; i + 1 < text.size(); ++i) pairs[pair_at(text, i)] = false;
+  std::string out;
+  for (size_t k = 0; k < entries.size(); ++k) {
+    if (!counts[k]) continue;
+    bool inside_another = false;
+    for (size_t j = 0; j < entries.size(); ++j)
+      inside_another |= counts[j] && entries[j].text.size() > entries[k].text.size() &&
+                        entries[j].text.find(entries[k].text) != std::string::npos;
+    if (inside_another) continue;
+    out += banner + "Error text: " + entries[k].text + "\n";
+    move_status(status, status_known_message);
+  }
   for (size_t p : replies) {
     out += banner;
     size_t end = line.find_first_of(std::string("\n\0", 2), p);
@@ -73,9 +94,46 @@ std::string model_line(const std::string& line, char before, int* status) {
 }  // namespace
 
 std::vector<std::string> all_patterns() {
-  std::vector<std::string> patterns(error_signatures, error_signatures + signature_count);
-  for (size_t i = 0; i < client_signature_count; ++i) patterns.push_back(client_signatures[i]);
+  std::vector<std::string> patterns;
+  for (const model_entry& entry : tables()) patterns.push_back(entry.text);
   return patterns;
+}
+
+std::vector<search_entry> overlapping_entries() {
+  static const struct {
+    const char* text;
+    bool counts_in_reply;
+  } texts[] = {
+      {"Login failed", true},           // inside two table entries
+      {"ftp: Not connected.", true},    // holds one
+      {"Permission denied", true},      // a client entry, now counting anywhere
+      {"Broken pipe", false},           // the locale's word the same as the English
+      {"Keine Berechtigung", false},    // the locale's
+      {"Verbindung", true},             // inside the next, which counts only before a reply
+      {"Verbindung abgelehnt", false},
+      {"Abbruch", true},                // given twice; shorter than the filter's grams
+      {"Abbruch", false},
+      {"zu!!", true},                   // four bytes
+      {"fehl", true},
+      {"Ung\xc3\xbcltiger Befehl", true},  // not ASCII
+      {"\xc3\x9c" "bertragung abgebrochen", false},
+      {"550 Fehler", true},             // looks like a reply
+  };
+  std::vector<search_entry> overlapping;
+  for (const auto& t : texts) overlapping.push_back({t.text, strlen(t.text), t.counts_in_reply});
+  return overlapping;
+}
+
+void model_entries(const std::vector<search_entry>& extra) {
+  entries = tables();
+  for (const search_entry& e : extra) {
+    std::string text(e.text, e.length);
+    auto same = std::find_if(entries.begin(), entries.end(), [&](const model_entry& m) { return m.text == text; });
+    if (same == entries.end())
+      entries.push_back({text, e.counts_in_reply});
+    else
+      same->counts_in_reply |= e.counts_in_reply;
+  }
 }
 
 std::string model_scan(const std::string& piece, char before, int* status) {
@@ -92,4 +150,25 @@ std::string model_scan(const std::string& piece, char before, int* status) {
 std::string model_stream(const std::string& stream, int* status) {
   // A stream opens as if after a line feed; each line, however long, is one.
   return model_scan(stream, '\n', status);
+}
+
+std::vector<std::string> model_transfers(const std::string& stream) {
+  std::vector<std::string> transfers;
+  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  for (size_t p = 0; p < stream.size(); ++p) {
+    if (!is_digit(stream[p]) || (p > 0 && is_digit(stream[p - 1]))) continue;
+    bool opens = p == 0 || is_break(stream[p - 1]) ||
+                 (p >= 5 && (stream.compare(p - 5, 5, "ftp> ") == 0 || stream.compare(p - 5, 5, "ftp: ") == 0));
+    size_t end = p;
+    while (end < stream.size() && is_digit(stream[end])) ++end;
+    bool sent = stream.compare(end, 15, " bytes sent in ") == 0;
+    if (!opens || (!sent && stream.compare(end, 19, " bytes received in ") != 0)) continue;
+    unsigned long long bytes = 0, most = ~0ull;
+    for (size_t d = p; d < end; ++d) {
+      unsigned digit = static_cast<unsigned>(stream[d] - '0');
+      bytes = bytes > (most - digit) / 10 ? most : bytes * 10 + digit;
+    }
+    transfers.push_back((sent ? "sent " : "received ") + std::to_string(bytes));
+  }
+  return transfers;
 }

@@ -1,9 +1,8 @@
 // Failure messages of the command-line ftp clients that error_signatures does not
 // hold, as they print them: inetutils-ftp and tnftp on POSIX, and the BSD-derived
 // ports a Windows machine may find before its own ftp.exe. Most are the C library's
-// texts after the client's own words, which differ between clients; they turn up in a
-// client's own lines only after a failed operation.
-#include "signatures.h"
+// texts, which they print after a failed operation.
+#include "scan/signatures.h"
 
 const char* const client_signatures[] = {
     "No such file or directory",             // a local file or directory that is not there;

@@ -1,0 +1,33 @@
+// The known failure messages of the Windows command-line FTP client and its replies.
+#include "scan/signatures.h"
+
+const char error_signatures[signature_count][signature_slot] = {
+    "TLI Error", "poll failed", "Timeout occurred", "The network is down", "Not super user",
+    "GATE Table alloc error", "GATE Table read error", "Unable to alloc conn block",
+    "Unable to allocate packet", "Unable to open connection", "Unable to fork daemon", "Received bad packet.",
+    "Received bad opcode.", "Error on server", "Received packet with unexpected block number.",
+    "Received bad initial opcode.", "Bad transfer mode", "is not valid", "requires an additional argument",
+    "error getting console input handle", "error getting console output handle", "error getting console mode",
+    "error setting console mode", "Write to ConsoleOut error", "Read from ConsoleIn error",
+    "error restoring console mode", "ftp: error allocating memory", "ftp: ftp/tcp: unknown service",
+    "error opening script file", "Invalid command", "Not connected.", "Ambiguous help command",
+    "Invalid help command", "too deep", "open file failed:", "use disconnect first.", "bad port number",
+    "unknown mode", "can't find list of remote files, oops", "Failed to unlink workfile", "Try again later",
+    "Login failed.", "error reading password", "Unknown host.", "The network is down",
+    "No control connection for command", "Connection closed by remote host.", "not a plain file",
+    "Error opening local file", "Out of memory", "File not found", "500 Syntax error, command unrecognized.",
+    "501 Syntax error in parameters or arguments.", "502 Command not implemented.",
+    "503 Bad sequence of commands.", "504 Command not implemented for that parameter.",
+    "421 Service not available, closing control connection.", "425 Can't open data connection.",
+    "426 Connection closed; transfer aborted.", "530 Not logged in.", "532 Need account for storing files.",
+    "450 Requested file action not taken.", "550 Requested action not taken.",
+    "451 Requested action aborted. Local error in processing.",
+    "551 Requested action aborted. Page type unknown.", "452 Requested action not taken.",
+    "552 Requested file action aborted.", "553 Requested action not taken.",
+    "421 Service not available, closing control connection.", "425 Can't open data connection.",
+    "426 Connection closed; transfer aborted.", "450 Requested file action not taken.",
+    "451 Requested action aborted: local error in processing.", "452 Requested action not taken.",
+    "500 Syntax error, command unrecognized.", "501 Syntax error in parameters or arguments.",
+    "502 Command not implemented.", "503 Bad sequence of commands.",
+    "504 Command not implemented for that parameter.",
+};
