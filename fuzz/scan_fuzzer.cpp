@@ -75,7 +75,7 @@ struct expected_run {
 
 bool inside_line(const expected_run* run) { return !run->out.empty() && run->out.back() != '\n'; }
 
-void release(expected_run* run) {
+void write_held(expected_run* run) {
   if (!run->holding) return;
   if (inside_line(run)) run->out += '\n';
   run->out += run->held;
@@ -93,7 +93,7 @@ void add_reports(expected_run* run, const std::string& reports) {
       run->holding = true;
       run->held += report;
     } else {
-      release(run);
+      write_held(run);
       if (inside_line(run)) run->out += '\n';
       run->out += report;
     }
@@ -112,7 +112,7 @@ void expect_read(expected_run* run, int stream, const char* read, size_t length)
     const char* feed = static_cast<const char*>(memchr(read + at, '\n', length - at));
     size_t end = feed == nullptr ? length : static_cast<size_t>(feed - read) + 1;
     if (stream == output_stream) run->out.append(read + at, end - at);
-    if (stream == output_stream && feed != nullptr) release(run);
+    if (stream == output_stream && feed != nullptr) write_held(run);
     pending.append(read + at, end - at);
     if (feed != nullptr) {
       add_reports(run, model_stream(pending, &run->status));
@@ -242,7 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int stream : {output_stream, error_stream}) relay_read(&run, stream, nullptr, 0, stderr_echo_works);
   // The client's end: what waited for a line is written.
   release_held_reports();
-  release(&run);
+  write_held(&run);
   if (read_capture(capture, 0) != run.out) fail("stdout at the end is not the echo with every report");
   return 0;
 }
