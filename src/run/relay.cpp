@@ -99,8 +99,9 @@ void relay_streams() {
   if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
-  static const held_output held = {held_reports_due, release_held_reports};
-  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, &held);
+  // Due: the line has paused (its bytes, had any come, would have moved it).
+  static const timed_hook hooks[] = {{held_reports_due, release_held_reports}};
+  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, hooks, 1);
   end_pump();
   // The client's output is over: nothing waits for a line any more.
   release_held_reports();
