@@ -25,14 +25,14 @@ typedef char os_char;
 // --- Standard handles and pipes ---
 
 // Which of the process's standard handles an operation concerns.
-enum std_slot { std_output_slot, std_error_slot };
+enum std_slot { std_output_slot, std_error_slot, std_input_slot };
 
 // The process's standard handle of that kind as the process has it now; no_handle when
 // the process has none.
 os_handle get_std_handle(std_slot slot);
 
 // Makes `handle` the standard handle of that kind that a client started afterwards
-// takes. False on failure.
+// takes. False on failure. Unless set, the client's input is the wrapper's own.
 bool set_std_handle(std_slot slot, os_handle handle);
 
 // Creates an anonymous byte pipe with the system's default buffer size. Either end can
@@ -205,6 +205,12 @@ pump_news pump_wait(int ms, bool watch_client);
 // Hands the end mark of each stream that has not ended (another process may hold its
 // pipe) to the sink. No call to the sink comes after it.
 void end_pump();
+
+// Before start_pump: pump_wait then returns soon after a read is handed on (POSIX always
+// does), and pump_holds_unread can tell, beside pump_wait, whether a pipe holds bytes
+// not yet read or the pump a read not yet handed on.
+void pump_watch_reads();
+bool pump_holds_unread();
 
 // --- How the client writes its text ---
 

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,4 +161,15 @@ void end_pump() {
   for (int s = 0; s < 2; ++s)
     if (pump.polled[s].fd >= 0) pump.sink(s, nullptr, 0);
   if (pump.end_fd >= 0) close(pump.end_fd);
+}
+
+void pump_watch_reads() {}
+
+bool pump_holds_unread() {
+  for (int s = 0; s < 2; ++s) {
+    int unread = 0;
+    if (pump.polled[s].fd >= 0 && ioctl(pump.polled[s].fd, FIONREAD, &unread) == 0 && unread > 0)
+      return true;
+  }
+  return false;
 }

@@ -14,6 +14,23 @@ char pump_buffers[2][chunk_size];
 // Under sink_lock: calls to the sink so far, and which streams have had their end mark.
 DWORD pump_reads;
 bool pump_ended[2];
+// With pump_watch_reads: each read handed on sets pump_read_event, and pump_holding[s]
+// marks a read of stream s taken from its pipe and not yet handed on.
+bool pump_watching = false;
+HANDLE pump_read_event = nullptr;
+volatile LONG pump_holding[2];
+
+// Waits, taking nothing, until the pipe holds bytes or has ended: a read of no bytes
+// returns then. The read that follows is held until the sink has had it.
+void await_bytes(int stream) {
+  char none;
+  DWORD count = 0, held = 0;
+  // A client's write of no bytes ends the wait too, with nothing to read.
+  while (ReadFile(pump_sources[stream], &none, 0, &count, nullptr) &&
+         PeekNamedPipe(pump_sources[stream], nullptr, 0, nullptr, &held, nullptr) && held == 0) {
+  }
+  InterlockedExchange(&pump_holding[stream], 1);
+}
 
 // Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
 // every write end is closed and the data is drained, or on failure.
@@ -31,11 +48,16 @@ DWORD WINAPI pump_one(LPVOID parameter) {
   int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
   for (;;) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
+    if (pump_watching) await_bytes(stream);
     size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
     EnterCriticalSection(&sink_lock);
     pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
     ++pump_reads;
     if (count == 0) pump_ended[stream] = true;
+    if (pump_watching) {
+      InterlockedExchange(&pump_holding[stream], 0);
+      SetEvent(pump_read_event);
+    }
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
   }
@@ -59,13 +81,14 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
 }
 
 pump_news pump_wait(int ms, bool watch_client) {
-  HANDLE waits[4];
+  HANDLE waits[5];
   DWORD count = 0;
   for (int s = 0; s < 2; ++s)
     if (!pump_ended[s]) waits[count++] = pump_threads[s];
   if (watch_client && client_process != nullptr) waits[count++] = client_process;
   // Wakes once, for the console's first request to end.
   if (stop_event != nullptr) waits[count++] = stop_event;
+  if (pump_read_event != nullptr) waits[count++] = pump_read_event;
   LeaveCriticalSection(&sink_lock);
   DWORD timeout = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
   // Cannot wait on them: look again a second later, so that nothing spins.
@@ -86,4 +109,21 @@ void end_pump() {
   // process that ends beside a thread that is ending dies of SIGSEGV now and then.
   for (int s = 0; s < 2; ++s)
     if (pump_ended[s] && pump_threads[s] != nullptr) WaitForSingleObject(pump_threads[s], INFINITE);
+}
+
+void pump_watch_reads() {
+  pump_read_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  pump_watching = pump_read_event != nullptr;
+}
+
+bool pump_holds_unread() {
+  for (int s = 0; s < 2; ++s) {
+    if (pump_ended[s]) continue;
+    // In this order: a read takes bytes only once it is marked held, and the mark goes
+    // only with the sink's lock, which the caller holds.
+    DWORD held = 0;
+    if (PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &held, nullptr) && held > 0) return true;
+    if (pump_holding[s] != 0) return true;
+  }
+  return false;
 }

@@ -10,8 +10,9 @@
 inline HANDLE native(os_handle handle) { return reinterpret_cast<HANDLE>(handle); }
 inline os_handle wrap(HANDLE handle) { return reinterpret_cast<os_handle>(handle); }
 
-// io: the output and error handles a client started now gets.
-extern HANDLE client_std[2];
+// io: the output, error and input handles a client started now gets (by std_slot);
+// nullptr for input: the wrapper's own.
+extern HANDLE client_std[3];
 
 // stop_events: the console's request to end the wrapper once it has come, and the event
 // that wakes the relay for it (nullptr without).
@@ -28,3 +29,8 @@ bool client_done();
 // launch: lets what the client started and left running outlive the wrapper, as it
 // would without the client's job.
 void release_client_job();
+
+// commands: the argument whose "-s:FILE" the client gets as "-s:" and the name of the
+// wrapper's pipe (commands_pipe_argument) in its place; 0 for none.
+extern int commands_argument;
+extern os_char commands_pipe_argument[];
