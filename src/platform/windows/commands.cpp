@@ -136,20 +136,22 @@ commands_route open_commands(int count, const os_char* const* arguments) {
 size_t read_commands(char* buffer, size_t capacity, bool* ended) {
   *ended = false;
   DWORD want = static_cast<DWORD>(capacity);
+  bool peeked = false;
   if (source_is_pipe) {
     DWORD held = 0;
-    if (PeekNamedPipe(source, nullptr, 0, nullptr, &held, nullptr)) {
-      if (held == 0) return 0;
-      if (held < want) want = held;
-    } else if (GetLastError() != ERROR_NOT_SUPPORTED) {
+    peeked = PeekNamedPipe(source, nullptr, 0, nullptr, &held, nullptr);
+    if (peeked && held == 0) return 0;
+    if (peeked && held < want) want = held;
+    if (!peeked && GetLastError() != ERROR_NOT_SUPPORTED) {
       *ended = true;  // its writer has gone
       return 0;
     }
-    // Wine cannot look into a pipe of its host system: there the read waits for bytes.
+    // Wine cannot look into a pipe of its host system: there the read waits for bytes,
+    // and reads none at the end.
   }
   DWORD count = 0;
   if (source == nullptr || source == INVALID_HANDLE_VALUE || !ReadFile(source, buffer, want, &count, nullptr) ||
-      (count == 0 && !source_is_pipe))
+      (count == 0 && !peeked))
     *ended = true;
   return count;
 }
