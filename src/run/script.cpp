@@ -220,10 +220,13 @@ const char* start_script() {
 bool script_running() { return script.phase != script_off; }
 
 void script_saw_output(int stream, const char* bytes, size_t length) {
-  if (script.phase == script_off || stream != output_stream || length == 0) return;
-  if (waiting_shown_by_prompt) note_prompt_output(bytes, length);
-  script.output_since_line = true;
-  // The client printed: it may wait by now, so the next look comes at once.
+  if (script.phase == script_off) return;
+  if (stream == output_stream && length > 0) {
+    if (waiting_shown_by_prompt) note_prompt_output(bytes, length);
+    script.output_since_line = true;
+  }
+  // The client printed, or what it printed has all been read: it may wait by now, so the
+  // next look comes at once.
   if (script.phase == script_between) {
     script.due = 1;
     script.pause = 0;
