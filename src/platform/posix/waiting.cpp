@@ -18,7 +18,6 @@ const char waiting_unseen_text[] = "VESKAR_ON_FAILURE=stop cannot see when the c
 
 namespace {
 
-
 // The client's /proc/PID/syscall and /proc/PID/stat, kept open; -1 without.
 int syscall_fd = -1;
 int stat_fd = -1;
@@ -31,6 +30,7 @@ size_t read_proc(int fd, char* text, size_t capacity) {
   return static_cast<size_t>(length);
 }
 
+#ifdef __linux__
 size_t read_proc_file(const char* path, char* text, size_t capacity) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   size_t length = read_proc(fd, text, capacity);
@@ -38,7 +38,6 @@ size_t read_proc_file(const char* path, char* text, size_t capacity) {
   return length;
 }
 
-#ifdef __linux__
 // Whether this process holds CAP_SYS_PTRACE, which Yama's ptrace_scope 2 asks for.
 bool may_trace() {
   char text[4096];
