@@ -6,7 +6,7 @@
 #include "run/script.h"
 #include "record/record.h"
 #include "scan/report.h"
-#include "search_texts.h"
+#include "scan/entries.h"
 #include "settings/settings.h"
 
 namespace {
