@@ -64,10 +64,13 @@ void note_prompt_output(const char* bytes, size_t length) {
 bool prompt_shown() {
   if (line.length == 0) return false;
   if (line.prompts_only) return line.length % ftp_prompt_length == 0;
+  // A site's text has lost the blanks around it: the prompt may have one more.
+  size_t tail_length = line.tail_length;
+  if (tail_length > 0 && line.tail[tail_length - 1] == ' ') --tail_length;
   for (size_t p = 0; p < site_prompt_count(); ++p) {
     size_t size = 0;
     const char* text = site_prompt(p, &size);
-    if (ends(line.tail, line.tail_length, text, size)) return true;
+    if (ends(line.tail, line.tail_length, text, size) || ends(line.tail, tail_length, text, size)) return true;
   }
   // The built-in prompts stand at the line's start, after any "ftp> ".
   if (line.length > tail_size) return false;

@@ -14,5 +14,5 @@ void note_prompt_output(const char* bytes, size_t length);
 // before it reads: "ftp> ", once or more; after any of those, a login prompt that starts
 // "User (" or "Name (" and ends "): ", "Password:" with or without one blank after it, or
 // a question of mput, mget or mdelete ("mget a.txt? "); or a line that ends with one of
-// VESKAR_PROMPTS's texts. A reply on its way ("550 x: ") is none.
+// VESKAR_PROMPTS's texts, or with one and a blank. A reply on its way ("550 x: ") is none.
 bool prompt_shown();

@@ -31,13 +31,15 @@ const prompt_row rows[] = {
     {"a login prompt cut short", {"Name (host:"}, false},
     {"a login prompt's start alone", {"User ("}, false},
     {"a login prompt after a prompt", {"ftp> Name (host:me): "}, true},
-    {"a login prompt past the line's start", {"x User (host:(none)): "}, false},
+    {"a login prompt past the line's start", {"x User (host:me): "}, false},
     {"the password", {"331 Password required.\r\n", "Password:"}, true},
     {"the password, and a blank", {"Password: "}, true},
     {"more after the password", {"Password: x"}, false},
     {"a question of mget", {"mget a.txt? "}, true},
     {"a question's start alone", {"mget "}, false},
     {"the site's prompt ends the line", {"Kennwort:"}, true},
+    {"the site's prompt and a blank", {"Benutzer (host:(none)): "}, true},
+    {"the site's prompt and two blanks", {"Kennwort:  "}, false},
     {"the site's prompt anywhere else", {"Kennwort: x"}, false},
     {"blanks", {"     "}, false},
 };
@@ -49,7 +51,7 @@ std::string prompts(size_t count) {
 }
 
 TEST(Prompt, Rules) {
-  ASSERT_EQ(take_prompt_list(ascii("Kennwort:").c_str()), nullptr);
+  ASSERT_EQ(take_prompt_list(ascii("Kennwort:;(none)): ").c_str()), nullptr);
   for (const prompt_row& row : rows) {
     start_prompt_line();
     for (const std::string& write : row.writes) note_prompt_output(write.data(), write.size());
