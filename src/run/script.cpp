@@ -45,22 +45,15 @@ struct script_state {
 };
 script_state script;
 
-// Takes more commands into the buffer's free room. True when some came.
+// Takes more commands into the buffer, once the client has taken all it held. True when
+// some came.
 bool fill() {
   if (script.source_ended) return false;
-  // Bytes offered to the client stay where they are until it has taken them.
-  if (script.start == script.end) {
-    script.start = script.end = 0;
-  } else if (script.start > 0 && script.phase != script_in_line) {
-    memmove(script.buffer, script.buffer + script.start, script.end - script.start);
-    script.end -= script.start;
-    script.start = 0;
-  }
   bool ended = false;
-  size_t count = read_commands(script.buffer + script.end, buffer_size - script.end, &ended);
-  script.end += count;
+  script.start = 0;
+  script.end = read_commands(script.buffer, buffer_size, &ended);
   script.source_ended = ended;
-  return count > 0;
+  return script.end > 0;
 }
 
 // Counts the lines in bytes[0, length): each line that starts there, whole or not.
