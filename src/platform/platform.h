@@ -202,6 +202,9 @@ struct pump_news {
 // on that, looks at least once a second and as it returns.
 pump_news pump_wait(int ms, bool watch_client);
 
+// Whether the client's bytes wait in the pipes (or a reader, on Windows), not handed on.
+bool pump_holds_output();
+
 // Hands the end mark of each stream that has not ended (another process may hold its
 // pipe) to the sink. No call to the sink comes after it.
 void end_pump();
