@@ -211,10 +211,10 @@ void end_pump();
 
 // --- How the client writes its text ---
 
-enum { max_client_encodings = 3 };
-
 // The encodings a client may write its text in: on Windows the OEM code page (the
 // console's), the ANSI code page and UTF-8; on POSIX one, the bytes as they are.
+// unknown_encoding: a text that may be in any of them.
+enum { max_client_encodings = 3, unknown_encoding = max_client_encodings };
 size_t client_encoding_count();
 
 // Writes `text` (`length` units) in client encoding `encoding` into `out` (`capacity`
@@ -277,6 +277,8 @@ size_t host_name(char* name, size_t capacity);
 // UTF-8 as U+FFFD. Returns the bytes written, whole characters only.
 size_t os_text_in_utf8(const os_char* text, size_t length, char* out, size_t capacity);
 
-// The same for bytes the client wrote: UTF-8 as it is; any other byte as U+FFFD on
-// POSIX, and on Windows, where a client writes in its code pages, read in the OEM one.
-size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity);
+// The same for bytes the client wrote in client encoding `encoding`: on POSIX UTF-8, any
+// other byte as U+FFFD; on Windows read in that encoding, or, for unknown_encoding, in
+// UTF-8 where the whole is UTF-8 and otherwise in the OEM code page (ftp.exe's).
+size_t client_text_in_utf8(const char* bytes, size_t length, size_t encoding, char* out,
+                           size_t capacity);

@@ -45,7 +45,7 @@ void put_sign(json_text* json, const kept_sign& sign, size_t text_room) {
   static char utf8[3 * 1024];
   // The wrapper's own texts are ASCII; the client's are in the encodings it writes.
   size_t size = sign.kind == recorded_message || sign.kind == recorded_reply
-                    ? client_bytes_in_utf8(sign.text, sign.length, utf8, sizeof utf8)
+                    ? client_text_in_utf8(sign.text, sign.length, sign.encoding, utf8, sizeof utf8)
                     : repair_utf8(sign.text, sign.length, utf8, sizeof utf8);
   json_put(json, "{\"kind\":\"");
   json_put(json, kind_names[sign.kind]);

@@ -23,12 +23,13 @@ const char* start_record(const os_char* path, const os_char* client, int count,
   return nullptr;
 }
 
-void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line_number,
-                 bool ignored) {
+void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
+                 size_t line_number, bool ignored) {
   if (!keeping_record()) return;
   if (facts.sign_count < max_record_signs) {
     kept_sign& sign = facts.signs[facts.sign_count];
     sign.kind = kind;
+    sign.encoding = encoding;
     sign.stream = stream;
     sign.line = line_number;
     sign.ignored = ignored;

@@ -10,6 +10,7 @@
 
 struct kept_sign {
   record_kind kind;
+  size_t encoding;
   int stream;
   size_t line;
   bool ignored;

@@ -25,11 +25,12 @@ bool keeping_record();
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments);
 
-// Notes a sign in the order it counted: its kind and text, and for client output its
+// Notes a sign in the order it counted: its kind and text, with the client encoding the
+// text is in (unknown_encoding where that is not known), and for client output its
 // stream (output_stream or error_stream; -1 for none) and line there (1-based; 0 for
 // none), and whether the user's ignore list silenced it.
-void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line,
-                 bool ignored);
+void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
+                 size_t line, bool ignored);
 
 // Notes that the client writes both its streams into one pipe, which its signs' stream
 // then names: "both".

@@ -119,15 +119,20 @@ class Wrapper:
 
 
 RECORD = "record.jsonl"
+# The most of a reply's text a report shows.
+REPORT_TEXT_SIZE = 1010
 
 
 def client_text(data, wine):
-    """Client bytes as the run's record writes them: UTF-8 as it is; otherwise, natively,
-    each bad piece as U+FFFD, and on Windows the bytes read in the OEM code page (437
-    under Wine in the C locale)."""
+    """Client bytes as the run's record writes them: UTF-8 as it is (where a report's text
+    was cut at 1010 bytes inside a character, that character left out); otherwise,
+    natively, each bad piece as U+FFFD, and on Windows the bytes read in the OEM code page
+    (437 under Wine in the C locale)."""
     try:
         return data.decode("utf-8")
-    except UnicodeDecodeError:
+    except UnicodeDecodeError as error:
+        if len(data) == REPORT_TEXT_SIZE and error.reason == "unexpected end of data":
+            return client_text(data[:error.start], wine)
         return data.decode("cp437") if wine else data.decode("utf-8", "replace")
 
 

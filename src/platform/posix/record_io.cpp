@@ -32,6 +32,6 @@ size_t os_text_in_utf8(const os_char* text, size_t length, char* out, size_t cap
   return repair_utf8(text, length, out, capacity);
 }
 
-size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity) {
+size_t client_text_in_utf8(const char* bytes, size_t length, size_t, char* out, size_t capacity) {
   return repair_utf8(bytes, length, out, capacity);
 }

@@ -13,6 +13,10 @@ inline os_handle wrap(HANDLE handle) { return reinterpret_cast<os_handle>(handle
 // io: the output and error handles a client started now gets.
 extern HANDLE client_std[2];
 
+// client_text: the client encodings' numbers: the console's (OEM) code page, the ANSI
+// one, UTF-8.
+enum { oem_encoding, ansi_encoding, utf8_encoding };
+
 // stop_events: the console's request to end the wrapper once it has come, and the event
 // that wakes the relay for it (nullptr without).
 extern volatile LONG stop_request;
