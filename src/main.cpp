@@ -66,6 +66,7 @@ int os_main(int argc, os_char** argv) {
   make_private(&error_pipe, "DuplicateHandle ERR failed");
 
   if (!launch_child(argc, argv)) report_fatal("Create process failed");
+  // From here on, an end of the wrapper but the last one below ends the client too.
   if (!set_std_handle(std_output_slot, saved_stdout))
     report_fatal("Re-redirecting Stdout failed\n");
   if (!set_std_handle(std_error_slot, saved_stderr))
@@ -73,5 +74,7 @@ int os_main(int argc, os_char** argv) {
 
   relay_streams();
   finish_record(exit_status, nullptr);
+  // The run's normal end: what the client started and left running stays.
+  release_client_job();
   exit_process(exit_status);
 }

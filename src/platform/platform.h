@@ -61,8 +61,8 @@ bool write_handle(os_handle handle, const char* bytes, size_t length);
 // Windows) and at once, so that it reaches a file or pipe before anything after it.
 void print_text(const char* text);
 
-// Ends the process at once with `status`. Buffered runtime streams are not flushed.
-// What the client started and left running is left alone.
+// Ends the process at once with `status`. Buffered runtime streams are not flushed. On
+// Windows the client's job, all in it, ends with it unless release_client_job came first.
 [[noreturn]] void exit_process(int status);
 
 enum { line_buffer_size = 1024 };
@@ -121,13 +121,13 @@ enum { max_program_length = 2046 };
 // as create_process's failure.
 bool command_line_fits(const os_char* program, int count, const os_char* const* arguments);
 
-// Starts `program`, found by the system's program search, with arguments[1] to
-// arguments[count - 1] (arguments[count] is a null pointer, as main's argv has it) and
-// the standard handles set through set_std_handle. arguments[0] stands for the
-// program's own name and is left as it was. The client gets each argument whole: on
-// POSIX through exec unchanged; on Windows in a command line that its runtime splits
-// back into them. True only once the client has really started; it is kept for
-// stop_client and its kin.
+// Starts `program` with arguments[1] to arguments[count - 1] (arguments[count] is a null
+// pointer, as main's argv has it; arguments[0] is left as it was) and the standard
+// handles set through set_std_handle. A bare name is searched: through PATH on POSIX; on
+// Windows in the wrapper's folder, the system's and PATH, never the current one (a name
+// with a \, / or : is taken as given). The client gets each argument whole: through exec
+// unchanged; on Windows in a command line its runtime splits back into them. True only
+// once it has really started; it is kept for stop_client and its kin.
 // It gets the standard handles and nothing the wrapper holds besides (on POSIX, what the
 // wrapper inherited still passes). It does not outlive the wrapper: on Windows it runs
 // in a job that ends with the wrapper, where the system gives one; on Linux it gets
@@ -135,6 +135,10 @@ bool command_line_fits(const os_char* program, int count, const os_char* const* 
 // wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
 // shutdown) no longer ends it: pump_wait reports it.
 bool create_process(const os_char* program, int count, os_char** arguments);
+
+// Lets what the client started outlive the wrapper (Windows: the job no longer ends it):
+// for the run's normal end alone. Nothing on POSIX.
+void release_client_job();
 
 // --- The client's lifetime ---
 

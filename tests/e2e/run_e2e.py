@@ -914,6 +914,26 @@ def run_utf16_case(wrapper, launcher, row, failures):
     return 1
 
 
+def run_planted_client(wrapper, planted, failures):
+    """Windows: a program left in the working folder under the client's name (a nightly
+    job's download) is never run by the search, which looks in the system's folders and
+    PATH; named by a path, as VESKAR_FTP=.\\ftp.exe does, it is."""
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        shutil.copy(planted, os.path.join(bin_dir, "ftp.exe"))
+        os.mkdir(os.path.join(bin_dir, "path"))
+        shutil.copy(wrapper.client, os.path.join(bin_dir, "path", "ftp.exe"))
+        for label, extra, want in (("a client planted in the working folder is passed by", {}, b"genuine\n"),
+                                   ("VESKAR_FTP=.\\ftp.exe runs the working folder's", {"VESKAR_FTP": ".\\ftp.exe"},
+                                    b"planted\n")):
+            command, env = wrapper.prepare(bin_dir, [out(b"genuine\n")], with_client=False)
+            env["WINEPATH"] = wrapper.native_path(os.path.join(bin_dir, "path"))
+            env.update(extra)
+            p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir, env=env,
+                               timeout=60)
+            check(label, (p.stdout, p.stderr, p.returncode), (wrapper.banner + want, b"", 0), failures)
+    return 2
+
+
 def run_utf16_bound(wrapper, launcher, failures):
     """The Windows command line's bound of 2047 counts UTF-16 code units: a character
     outside the BMP takes two of them."""
@@ -968,6 +988,8 @@ def main():
         cases.append(lambda failures: run_joined(wrapper, failures))
         if wrapper.wine:
             cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
+            planted = os.path.join(os.path.dirname(launcher), "planted_client.exe")
+            cases.append(lambda failures: run_planted_client(wrapper, planted, failures))
             cases.append(lambda failures: run_client_bound(wrapper, failures))
         else:
             cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))

@@ -93,6 +93,8 @@ void pass_stop(int stop) { signal_client(stop); }
 
 void kill_client() { signal_client(SIGKILL); }
 
+void release_client_job() {}
+
 client_end client_ending() {
   reap_client(0);
   return client_result;
