@@ -13,13 +13,15 @@ extern const os_handle no_handle;
 // A character of command lines, paths and environment values as the system passes
 // them: a UTF-16 code unit on Windows, whose ANSI functions would swap what their code
 // page lacks for a look-alike, and a byte on POSIX. os_main is the program's entry,
-// which takes its arguments so.
+// which takes its arguments so; os_literal makes an ASCII literal of them.
 #ifdef _WIN32
 typedef wchar_t os_char;
 #define os_main wmain
+#define os_literal(text) L"" text
 #else
 typedef char os_char;
 #define os_main main
+#define os_literal(text) text
 #endif
 
 // --- Standard handles and pipes ---
@@ -56,6 +58,15 @@ void fill_std_handles();
 
 // Writes all `length` bytes unchanged. False on failure, including no_handle.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
+
+// Writes `text` (`length` units) as a person reads it there: the bytes on POSIX; on
+// Windows in the console's output code page (the OEM one without a console).
+bool write_os_text(os_handle handle, const os_char* text, size_t length);
+
+// Writes "`what`: " and the system's words for why the platform's last operation failed
+// into `out` (`capacity` units, terminated); returns its length. errno's on POSIX (the
+// exec's for a client); on Windows its error code's message, in English where it can.
+size_t describe_failure(const os_char* what, os_char* out, size_t capacity);
 
 // Writes `text` as the runtime's standard output stream would (line feeds as CR LF on
 // Windows) and at once, so that it reaches a file or pipe before anything after it.
@@ -135,6 +146,9 @@ bool command_line_fits(const os_char* program, int count, const os_char* const* 
 // wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
 // shutdown) no longer ends it: pump_wait reports it.
 bool create_process(const os_char* program, int count, os_char** arguments);
+
+// The program create_process started or last tried: the path found, or `program`.
+const os_char* tried_program();
 
 // Lets what the client started outlive the wrapper (Windows: the job no longer ends it):
 // for the run's normal end alone. Nothing on POSIX.

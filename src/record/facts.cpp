@@ -39,6 +39,8 @@ void record_sign(record_kind kind, const char* text, size_t length, size_t encod
   ++facts.sign_count;
 }
 
+void record_error_detail(const os_char* detail) { facts.error_detail = detail; }
+
 void record_streams_joined() { facts.joined = true; }
 
 void record_client_end(client_end end) {

@@ -41,6 +41,7 @@ struct run_facts {
   bool client_known;
   client_end end;
   unsigned long long bytes[2];
+  const os_char* error_detail;
 };
 extern run_facts facts;
 

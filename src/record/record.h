@@ -21,7 +21,7 @@ bool keeping_record();
 
 // Opens `path` (nullptr or empty: no record) for appending and notes the run's start:
 // the time, the client and its arguments[1, count). Returns nullptr, or the message
-// for report_fatal.
+// for report_failure about `path`.
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments);
 
@@ -47,6 +47,10 @@ void record_output(int stream, size_t length);
 
 // The status of a run that ends by the stop veskar was asked for: it has none.
 enum { record_stopped = -1 };
+
+// Notes the detail of the failure that ends a run that could not be set up, "<what>:
+// <reason>" (take_failure's); nullptr for none.
+void record_error_detail(const os_char* detail);
 
 // Appends the record, with the run's status (record_stopped for a stopped run) and, for
 // a run that could not be set up, the reason. A record that cannot be written is said

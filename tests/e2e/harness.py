@@ -144,9 +144,11 @@ def reports_in(output):
     return texts
 
 
-def check_record(name, record, want_out, status, wine, failures):
+def check_record(name, record, want_out, status, wine, failures, want_err=None):
     """The run's record: one line of JSON with the run's status, and its signs, the
-    ignored ones left out, those that `want_out` (stdout after the banner) reports."""
+    ignored ones left out, those that `want_out` (stdout after the banner) reports. With
+    `want_err`, the run's stderr: its error, the ERROR line's text, and its detail, the
+    stderr's detail line but for "veskar: ", or null."""
     if record is None:
         if status != 1:  # only a run refused before the record's file was opened has none
             failures.append("%s: no record" % name)
@@ -163,6 +165,12 @@ def check_record(name, record, want_out, status, wine, failures):
     want_status = None if status < 0 else status
     if fields["status"] != want_status:
         failures.append("%s: the record's status is %s, want %s" % (name, fields["status"], want_status))
+    if want_err is not None and status == 1:
+        error = want_out[want_out.index(b"ERROR: ") + 7:].rstrip(b"\n").decode()
+        details = [line[8:].decode() for line in want_err.splitlines() if line.startswith(b"veskar: ")]
+        got = (fields["error"], fields["error_detail"])
+        if got != (error, details[-1] if details else None):
+            failures.append("%s: the record's error and detail %r, want %r" % (name, got, (error, details)))
     signs = [s["text"] for s in fields["signs"] if not s["ignored"]]
     want = ["" if t is None else client_text(t, wine) for t in reports_in(want_out or b"")]
     # A text is cut to what a record holds of it.

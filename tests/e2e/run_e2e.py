@@ -357,7 +357,9 @@ SETTING_CASES = [
     ("client given by name, found through the search", {"VESKAR_FTP": "pinned"}, ["a"], b"a|", b"", 0,
      {"client": "pinned", "search": True}),
     ("client given by a missing path", {"VESKAR_FTP": "{dir}/missing"}, ["m:started"],
-     fatal(b"Create process failed"), b"", 1, {"client": "ftp", "ran": False}),
+     fatal(b"Create process failed"), {"native": b"veskar: {dir}/missing: No such file or directory\n",
+                                       "wine": b"veskar: {dir}\\missing: File not found.\n"},
+     1, {"client": "ftp", "ran": False}),
     ("empty client name: the default", {"VESKAR_FTP": ""}, ["a"], b"a|", b"", 0),
     # Wine takes the Unix environment and file names through the locale's character set.
     ("client in a folder with a letter outside ASCII",
@@ -440,7 +442,9 @@ IGNORE_CASES = [
      {"builds": ("native",)}),
     # The run's record (VESKAR_LOG): every row's is checked against its reports.
     ("the record's file cannot be opened", {"VESKAR_LOG": "{dir}/no such folder/record.jsonl"},
-     ["m:started"], fatal(b"VESKAR_LOG cannot be opened for appending"), b"", 1, {"ran": False}),
+     ["m:started"], fatal(b"VESKAR_LOG cannot be opened for appending"),
+     {"native": b"veskar: {dir}/no such folder/record.jsonl: No such file or directory\n",
+      "wine": b"veskar: {dir}\\no such folder\\record.jsonl: Path not found.\n"}, 1, {"ran": False}),
     ("a record that cannot be written: said on stderr, the status kept", {"VESKAR_LOG": "/dev/full"},
      [out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"),
      b"veskar: the run's record could not be written to VESKAR_LOG\n", 3, {"builds": ("native",)}),
@@ -646,6 +650,8 @@ def run_setting_case(wrapper, build, row, failures):
             stdout.seek(0)
             stderr.seek(0)
             got = (stdout.read(), stderr.read(), code)
+        if isinstance(want_err, dict):
+            want_err = want_err[build].replace(b"{dir}", wrapper.native_path(bin_dir).encode())
         check(name, got, (wrapper.banner + want_out, want_err, status), failures)
         record = wrapper.record_of(bin_dir)
         if "record" in options:
@@ -653,7 +659,7 @@ def run_setting_case(wrapper, build, row, failures):
             if texts != options["record"]:
                 failures.append("%s: the record's texts %r, want %r" % (name, texts, options["record"]))
         elif "VESKAR_LOG" not in env:
-            check_record(name, record, want_out, status, wrapper.wine, failures)
+            check_record(name, record, want_out, status, wrapper.wine, failures, want_err)
         if "within" in options and took > options["within"] + SLACK[build]:
             failures.append("%s: ended after %.1f s, want at most %d + %d"
                             % (name, took, options["within"], SLACK[build]))
@@ -737,7 +743,8 @@ def run_exec_limit(wrapper, failures):
         for label, past, want in (("the client's exec 1000 bytes within the system's limit", -1000,
                                    (wrapper.banner, b"", 0)),
                                   ("the client's exec 1000 bytes past the system's limit (E2BIG)", 1000,
-                                   (wrapper.banner + fatal(b"Create process failed"), b"", 1))):
+                                   (wrapper.banner + fatal(b"Create process failed"),
+                                    b"veskar: %s: Argument list too long\n" % client.encode(), 1))):
             arguments = ["m:started"]
             # Sleeps of 0 ms, of 60000 bytes (the kernel takes 128 KiB a string) but for
             # the last, which takes the rest: each costs its size, a terminator and a pointer.
@@ -842,11 +849,30 @@ def run_joined(wrapper, failures):
     return 3
 
 
+def run_pipes_refused(wrapper, failures):
+    """A setup failure of the system's beside the client's start: no descriptors left for
+    the client's pipes. The ERROR line as ever, then the reason; the record's error has no
+    line feed."""
+    name = "no descriptors for the client's pipes"
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, ["m:started"])
+        p = subprocess.run(["prlimit", "--nofile=4", "--"] + command, stdin=subprocess.DEVNULL,
+                           capture_output=True, cwd=bin_dir, env=env, timeout=60)
+        want_out = fatal(b"Stdout pipe creation failed\n")
+        want_err = b"veskar: pipe: Too many open files\n"
+        check(name, (p.stdout, p.stderr, p.returncode), (wrapper.banner + want_out, want_err, 1), failures)
+        check_record(name, wrapper.record_of(bin_dir), want_out, 1, False, failures, want_err)
+    return 1
+
+
 def run_special(wrapper, failures):
     """Cases that need more than a row: a missing client; the Windows command line's
     bound."""
     got = wrapper.run(["o:started\\n"], with_client=False)
-    check("client not found", got, (wrapper.banner + fatal(b"Create process failed"), b"", 1), failures)
+    detail = b"veskar: ftp.exe: File not found.\n" if wrapper.wine else b"veskar: ftp: No such file or directory\n"
+    check("client not found", got, (wrapper.banner + fatal(b"Create process failed"), detail, 1), failures)
+    check_record("client not found", wrapper.last_record(), fatal(b"Create process failed"), 1, wrapper.wine,
+                 failures, detail)
     if not wrapper.wine:
         return 1
 
@@ -953,7 +979,7 @@ def run_case(wrapper, row, failures):
     name, actions, stdin, want_out, want_err, status = row[:6]
     got = wrapper.run(actions, stdin=stdin)
     check(name, got, (wrapper.banner + want_out, want_err, status), failures)
-    check_record(name, wrapper.last_record(), want_out, status, wrapper.wine, failures)
+    check_record(name, wrapper.last_record(), want_out, status, wrapper.wine, failures, want_err)
     return 1
 
 
@@ -994,6 +1020,7 @@ def main():
         else:
             cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))
             cases.append(lambda failures: run_exec_limit(wrapper, failures))
+            cases.append(lambda failures: run_pipes_refused(wrapper, failures))
     count, failures = run_side_by_side(cases, options.jobs)
     for f in failures:
         print("FAIL " + f)
