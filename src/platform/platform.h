@@ -99,8 +99,8 @@ int64_t clock_ms();
 
 // --- Requests to stop the wrapper ---
 
-// Makes sure that Ctrl+C and its kin, and a closed standard output, cannot end the
-// wrapper, while a client started afterwards still gets them as usual.
+// Makes sure that Ctrl+C and its kin, a closed standard output and a file past the size
+// limit cannot end the wrapper, while a client started afterwards still gets them as usual.
 void shield_from_signals();
 
 // A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
@@ -278,10 +278,19 @@ void localize_library_messages(const library_message* messages, size_t count, ch
 
 // --- What the run's record needs ---
 
-// Opens `path` for appending, creating it if missing (with the umask's permissions on
-// POSIX), so that every write lands whole at the file's end, whoever else appends.
-// Never inherited by the client. no_handle on failure.
+// Opens `path` for appending, creating it if missing (on POSIX for its owner alone,
+// 0600), so that every write lands whole at the file's end, whoever else appends. A FIFO
+// without a reader fails at once. Never inherited by the client; on Windows others may
+// read, append, rename and delete it meanwhile. no_handle on failure.
 os_handle open_for_append(const os_char* path);
+
+// Whether `handle` is a pipe or FIFO, where a write lands whole, whoever else writes,
+// only up to pipe_write_size bytes (PIPE_BUF on Linux).
+bool is_pipe(os_handle handle);
+enum { pipe_write_size = 4096 };
+
+// Makes one write; returns the bytes it wrote, 0 on failure.
+size_t write_once(os_handle handle, const char* bytes, size_t length);
 
 // Milliseconds since 1970-01-01 00:00 UTC.
 int64_t wall_clock_ms();

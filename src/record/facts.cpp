@@ -10,8 +10,11 @@ bool keeping_record() { return facts.kept; }
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments) {
   if (path == nullptr || path[0] == 0) return nullptr;
-  facts.file = open_for_append(path);
-  if (facts.file == no_handle) return "VESKAR_LOG cannot be opened for appending";
+  // Opened again by its path at the end: a file renamed meanwhile (rotated) keeps none.
+  os_handle file = open_for_append(path);
+  if (file == no_handle) return "VESKAR_LOG cannot be opened for appending";
+  facts.limit = is_pipe(file) ? size_t{pipe_write_size} : size_t{max_record_size};
+  close_handle(file);
   facts.kept = true;
   facts.path = path;
   facts.started = wall_clock_ms();

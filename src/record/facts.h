@@ -25,8 +25,8 @@ struct kept_transfer {
 
 struct run_facts {
   bool kept;
-  os_handle file;
   const os_char* path;
+  size_t limit;  // of a record's size: pipe_write_size for a pipe or FIFO
   int64_t started;     // wall clock, ms
   int64_t started_at;  // monotonic, ms
   char host[256];

@@ -1,5 +1,6 @@
 // The run's record (VESKAR_LOG): one JSON object on one line, appended to a file at the
-// end of every run once the file is open. Without the setting none of it runs.
+// end of every run once the file has been found to open. Without the setting none of
+// it runs.
 #pragma once
 
 #include <stddef.h>
@@ -19,9 +20,9 @@ enum {
 // Whether a record is kept for this run.
 bool keeping_record();
 
-// Opens `path` (nullptr or empty: no record) for appending and notes the run's start:
-// the time, the client and its arguments[1, count). Returns nullptr, or the message
-// for report_failure about `path`.
+// Checks that `path` (nullptr or empty: no record) opens for appending, and closes it
+// again, and notes the run's start: the time, the client and its arguments[1, count).
+// Returns nullptr, or the message for report_failure about `path`.
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments);
 
@@ -53,6 +54,8 @@ enum { record_stopped = -1 };
 void record_error_detail(const os_char* detail);
 
 // Appends the record, with the run's status (record_stopped for a stopped run) and, for
-// a run that could not be set up, the reason. A record that cannot be written is said
-// in one line on saved_stderr.
+// a run that could not be set up, the reason, to the file opened again by its path, in
+// one write; for a pipe or FIFO in at most pipe_write_size bytes. A file that cannot be
+// opened again is said on saved_stderr with its detail line; a write that fails or
+// falls short in one line.
 void finish_record(int status, const char* error);

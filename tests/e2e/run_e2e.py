@@ -14,6 +14,7 @@ import time
 
 import subprocess
 
+from record_file import run_record_fifo, run_record_mode, run_record_rotation, run_record_size_limit
 from harness import Wrapper, add_wrapper_options, check, check_record, err, fatal, flood, out, report, \
     run_side_by_side, REPORT_BANNER as BARE
 
@@ -1012,6 +1013,7 @@ def main():
         cases.append(lambda failures: run_special(wrapper, failures) or 5)
         cases.append(lambda failures: run_records(wrapper, failures))
         cases.append(lambda failures: run_joined(wrapper, failures))
+        cases.append(lambda failures: run_record_rotation(wrapper, failures))
         if wrapper.wine:
             cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
             planted = os.path.join(os.path.dirname(launcher), "planted_client.exe")
@@ -1020,7 +1022,8 @@ def main():
         else:
             cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))
             cases.append(lambda failures: run_exec_limit(wrapper, failures))
-            cases.append(lambda failures: run_pipes_refused(wrapper, failures))
+            cases += [lambda failures, run=run: run(wrapper, failures)
+                      for run in (run_record_fifo, run_record_size_limit, run_record_mode, run_pipes_refused)]
     count, failures = run_side_by_side(cases, options.jobs)
     for f in failures:
         print("FAIL " + f)

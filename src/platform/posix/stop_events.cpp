@@ -47,7 +47,7 @@ void on_stop_signal(int signal_number) {
 
 void shield_from_signals() {
   sigemptyset(&client_default_signals);
-  const int signals[] = {SIGINT, SIGQUIT, SIGPIPE};
+  const int signals[] = {SIGINT, SIGQUIT, SIGPIPE, SIGXFSZ};
   struct sigaction ignore;
   memset(&ignore, 0, sizeof ignore);
   ignore.sa_handler = SIG_IGN;
@@ -55,7 +55,8 @@ void shield_from_signals() {
   for (int signal_number : signals) {
     struct sigaction previous;
     // As system(3) does: the terminal's interrupt is the client's to act on. A closed
-    // stdout must show as a failed write (EPIPE), not end the wrapper.
+    // stdout must show as a failed write (EPIPE), and a file past the size limit
+    // (ulimit -f) as a short one (EFBIG), not end the wrapper.
     if (sigaction(signal_number, &ignore, &previous) == 0 && previous.sa_handler == SIG_DFL)
       sigaddset(&client_default_signals, signal_number);
   }

@@ -18,10 +18,20 @@ bool whole_utf8(const char* bytes, size_t length) {
 
 os_handle open_for_append(const os_char* path) {
   // FILE_APPEND_DATA alone: every write goes to the end, whoever else appends. Shared,
-  // so that other runs can append at the same time; not inheritable.
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? no_handle : reinterpret_cast<os_handle>(file);
+  // so that other runs can append at the same time and a rotation can rename the file
+  // while a run holds it; not inheritable.
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? no_handle : wrap(file);
+}
+
+bool is_pipe(os_handle handle) { return GetFileType(native(handle)) == FILE_TYPE_PIPE; }
+
+size_t write_once(os_handle handle, const char* bytes, size_t length) {
+  DWORD written = 0;
+  if (!WriteFile(native(handle), bytes, static_cast<DWORD>(length), &written, nullptr))
+    return 0;
+  return written;
 }
 
 int64_t wall_clock_ms() {
