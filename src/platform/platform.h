@@ -56,7 +56,8 @@ bool close_handle(os_handle handle);
 // would get that handle as its own. Nothing on Windows, whose handles have no such places.
 void fill_std_handles();
 
-// Writes all `length` bytes unchanged. False on failure, including no_handle.
+// Writes all `length` bytes unchanged. False on failure, including no_handle. On POSIX,
+// once a request to stop the wrapper has come, a write that would wait long gives up.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
 
 // Writes `text` (`length` units) as a person reads it there: the bytes on POSIX; on
@@ -104,8 +105,7 @@ int64_t clock_ms();
 void shield_from_signals();
 
 // A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
-// the console event's on Windows; 0 for none. This names it for a report: "signal 15",
-// "CTRL_CLOSE_EVENT".
+// the console event's on Windows; 0 for none. Its name: "signal 15", "CTRL_CLOSE_EVENT".
 const char* stop_name(int stop);
 
 // Ends the process as the stop request would have ended it without the wrapper: by the
@@ -125,11 +125,10 @@ extern const os_char default_client[];
 enum { max_program_length = 2046 };
 #endif
 
-// Whether the client's start can carry `program` and arguments[1] to
-// arguments[count - 1]. On Windows they must fit a command line of at most 2047 UTF-16
-// units, quoted as the C runtime splits it (`program` holds no double quote there). On
-// POSIX they always do: exec takes them as they are, and the system's own limit shows
-// as create_process's failure.
+// Whether the client's start can carry `program` and arguments[1, count). On Windows
+// they must fit a command line of at most 2047 UTF-16 units, quoted as the C runtime
+// splits it (`program` holds no double quote there). On POSIX they always do: exec takes
+// them as they are, and the system's own limit shows as create_process's failure.
 bool command_line_fits(const os_char* program, int count, const os_char* const* arguments);
 
 // Starts `program` with arguments[1] to arguments[count - 1] (arguments[count] is a null
@@ -143,8 +142,8 @@ bool command_line_fits(const os_char* program, int count, const os_char* const* 
 // wrapper inherited still passes). It does not outlive the wrapper: on Windows it runs
 // in a job that ends with the wrapper, where the system gives one; on Linux it gets
 // SIGTERM when the wrapper dies, even of SIGKILL. From now on a request to stop the
-// wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
-// shutdown) no longer ends it: pump_wait reports it.
+// wrapper (SIGTERM, SIGHUP, SIGALRM, SIGUSR1 or SIGUSR2 not ignored at start; the
+// console's close, logoff or shutdown) no longer ends it: pump_wait reports it.
 bool create_process(const os_char* program, int count, os_char** arguments);
 
 // The program create_process started or last tried: the path found, or `program`.
@@ -242,37 +241,22 @@ size_t encode_for_client(const os_char* text, size_t length, size_t encoding, ch
                          size_t capacity);
 
 // The C library's failure texts, by what they say: a client started in a locale other
-// than C prints them in its language.
+// than C prints them in its language. library_none: the client's own words; the two
+// library_name_ ones: a name lookup's, not errno's.
 enum library_message {
-  library_none,  // the client's own words
-  library_no_entry,
-  library_access,
-  library_refused,
-  library_net_unreachable,
-  library_name_unknown,  // a name lookup's, not errno's
-  library_name_lookup,   // likewise
-  library_no_space,
-  library_is_directory,
-  library_not_directory,
-  library_name_too_long,
-  library_io,
-  library_read_only,
-  library_quota,
-  library_too_large,
-  library_timed_out,
-  library_reset,
-  library_broken_pipe,
-  library_host_unreachable,
-  library_host_down,
+  library_none, library_no_entry, library_access, library_refused, library_net_unreachable,
+  library_name_unknown, library_name_lookup, library_no_space, library_is_directory,
+  library_not_directory, library_name_too_long, library_io, library_read_only, library_quota,
+  library_too_large, library_timed_out, library_reset, library_broken_pipe,
+  library_host_unreachable, library_host_down,
 };
 
-// Writes into texts[m] (`text_size` bytes each) the C library's words for
-// messages[m], m below `count`, in the locale a client started now runs in: the one its
-// own setlocale(LC_ALL, "") takes from the environment, and their length into
-// lengths[m]. A length is 0 where there is no such locale, where the client speaks the
-// C library's own English (the C locale and POSIX, or C.UTF-8 and its kin without
-// LANGUAGE), or where the library has no text of the kind (library_none; Windows,
-// whose runtime speaks English only).
+// Writes into texts[m] (`text_size` bytes each) the C library's words for messages[m],
+// m below `count`, in the locale a client started now runs in (its own setlocale(LC_ALL,
+// "") takes it from the environment), and their length into lengths[m]: 0 where there is
+// no such locale, where the client speaks the library's own English (C and POSIX, or
+// C.UTF-8 and its kin without LANGUAGE), or where the library has no such text
+// (library_none; Windows, whose runtime speaks English only).
 void localize_library_messages(const library_message* messages, size_t count, char* texts,
                                size_t text_size, size_t* lengths);
 
@@ -291,6 +275,10 @@ enum { pipe_write_size = 4096 };
 
 // Makes one write; returns the bytes it wrote, 0 on failure.
 size_t write_once(os_handle handle, const char* bytes, size_t length);
+
+// The record the POSIX backstop appends to `path` in one write that never waits, should
+// a stop leave the wrapper held; `line` nullptr for none. Nothing on Windows.
+void keep_backstop_record(const os_char* path, const char* line, size_t length);
 
 // Milliseconds since 1970-01-01 00:00 UTC.
 int64_t wall_clock_ms();

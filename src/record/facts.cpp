@@ -23,6 +23,8 @@ const char* start_record(const os_char* path, const os_char* client, int count,
   facts.client = client;
   facts.argument_count = count;
   facts.arguments = arguments;
+  // For a stop that the relay never takes: something holds it all along.
+  prepare_stop_record();
   return nullptr;
 }
 
@@ -40,6 +42,7 @@ void record_sign(record_kind kind, const char* text, size_t length, size_t encod
     if (sign.length > 0) memcpy(sign.text, text, sign.length);
   }
   ++facts.sign_count;
+  if (kind == recorded_stop) prepare_stop_record();
 }
 
 void record_error_detail(const os_char* detail) { facts.error_detail = detail; }

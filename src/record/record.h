@@ -29,7 +29,8 @@ const char* start_record(const os_char* path, const os_char* client, int count,
 // Notes a sign in the order it counted: its kind and text, with the client encoding the
 // text is in (unknown_encoding where that is not known), and for client output its
 // stream (output_stream or error_stream; -1 for none) and line there (1-based; 0 for
-// none), and whether the user's ignore list silenced it.
+// none), and whether the user's ignore list silenced it. A stop's sign has the record of
+// the stopped run made at once, for the backstop (keep_backstop_record).
 void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
                  size_t line, bool ignored);
 

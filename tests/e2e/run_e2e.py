@@ -481,7 +481,7 @@ def stopped(cause):
 # veskar owns its client: it hands it only its own handles, and never leaves it behind.
 # The stop comes once the client has printed what the row shows and written its process
 # id (action p). Natively a signal goes to veskar alone, or to its process group
-# ("group", as timeout(1) sends it), started with SIGHUP ignored when "nohup" says so;
+# ("group", as timeout(1) sends it), started with that signal ignored when "nohup" says so;
 # under Wine, stop_launcher holds an inheritable handle and, for "terminate", ends veskar
 # with TerminateProcess. Each row: name, build, how, client actions, stdout after the
 # banner (None: not checked), stderr, status, and the seconds within which veskar and
@@ -501,6 +501,14 @@ OWNED_CASES = [
      [out(b"ftp> "), "p", "s:30000"], None, b"", -9, 2),
     ("SIGHUP ignored by the caller stays ignored, by veskar and the client", "native",
      (signal.SIGHUP, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
+    # Every signal that would end veskar is a stop, not only those meant for one.
+    ("SIGALRM to veskar alone: a stop, never the backstop's timer", "native", (signal.SIGALRM, ""),
+     [out(b"ftp> "), "p", "s:30000"], b"ftp> \n" + stopped(b"signal 14"), b"", -14, 5),
+    ("SIGUSR1 to veskar alone: a stop", "native", (signal.SIGUSR1, ""), [err(b"ftp> "), "p", "s:30000"],
+     stopped(b"signal 10"), b"ftp> ", -10, 5),
+    # SIGALRM is caught for the backstop's timer all the same: ignored, it must stay so.
+    ("SIGALRM ignored by the caller stays ignored, by veskar and the client", "native",
+     (signal.SIGALRM, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
     ("TerminateProcess on veskar: the client goes with it", "wine", "terminate",
      [out(b"ftp> "), "p", "s:30000"], None, b"", 0, 2),
     ("an inheritable handle veskar holds does not reach the client", "wine", "hold", ["h"],
@@ -561,7 +569,7 @@ def run_owned_case(wrapper, launcher, row, failures):
             line = subprocess.list2cmdline([wrapper.native_path(wrapper.wrapper)] + actions)
             command = [command[0], launcher] + (["--terminate"] if how == "terminate" else []) + [line]
         elif "nohup" in how[1]:
-            command = ["/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""] + command
+            command = ["/bin/sh", "-c", "trap '' %d; exec \"$0\" \"$@\"" % how[0]] + command
         # Files: a client that outlives veskar would hold a pipe open.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
             process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
@@ -590,7 +598,9 @@ def run_owned_case(wrapper, launcher, row, failures):
 
 def run_stop_while_stdout_is_stuck(wrapper, failures):
     """SIGTERM while veskar's stdout is a pipe nobody reads, full with the client's
-    flood: the client goes at once, and veskar ends by SIGTERM within its backstop."""
+    flood: the client goes at once, and veskar ends by SIGTERM within its backstop. Its
+    writes give up, so that the relay takes the stop: the record holds one whole line
+    with the stop's sign."""
     name = "SIGTERM while veskar's stdout is stuck"
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         command, env = wrapper.prepare(bin_dir, ["p", "F:o:100000000"])
@@ -612,6 +622,14 @@ def run_stop_while_stdout_is_stuck(wrapper, failures):
         process.stdout.close()
         if process.returncode != -signal.SIGTERM:
             failures.append("%s: veskar ended with %s, want by SIGTERM" % (name, process.returncode))
+        record = wrapper.record_of(bin_dir) or b""
+        try:
+            fields = json.loads(record) if record.count(b"\n") == 1 and record.endswith(b"\n") else {}
+        except ValueError:
+            fields = {}
+        if (fields.get("status_name"), [sign["text"] for sign in fields.get("signs", [])]) != \
+                ("stopped", ["veskar stopped by signal 15: ftp stopped"]):
+            failures.append("%s: the record %r, want one line, stopped, the stop its sign" % (name, record))
     return 1
 
 

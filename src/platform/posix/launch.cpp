@@ -73,8 +73,10 @@ void exec_client(char** argv) {
 [[noreturn]] void start_client(char** argv, pid_t parent, const sigset_t* mask) {
   // The client's signals as the wrapper found them; nothing of the wrapper's can run
   // here, since every signal stays blocked until the mask is the client's.
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
     if (sigismember(&client_default_signals, signal_number) == 1) signal(signal_number, SIG_DFL);
+    if (sigismember(&client_ignored_signals, signal_number) == 1) signal(signal_number, SIG_IGN);
+  }
   // The pipes' write ends are numbers past 2, since every standard descriptor is open:
   // the first hand_over cannot replace the second's.
   bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO);
