@@ -16,7 +16,7 @@
 #include "handles.h"
 #include "scan/report.h"
 #include "scan/lines.h"
-#include "search_texts.h"
+#include "scan/entries.h"
 #include "settings/settings.h"
 #include "site_texts.h"
 

@@ -5,7 +5,7 @@
 #include "run/relay.h"
 #include "record/record.h"
 #include "scan/report.h"
-#include "search_texts.h"
+#include "scan/entries.h"
 #include "settings/settings.h"
 
 namespace {

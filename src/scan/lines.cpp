@@ -23,6 +23,20 @@ size_t line_feeds(const char* from, const char* to) {
   return count;
 }
 
+// Counts the lines that end in text[0, length), whose first byte starts a line, and
+// hands on the statistics line each opens.
+void walk_lines(line_cutter* cutter, const char* text, size_t length) {
+  const char* end = text + length;
+  for (const char* line = text; line < end;) {
+    const char* feed = static_cast<const char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
+    if (cutter->transfers != nullptr)
+      find_statistics(line, static_cast<size_t>((feed != nullptr ? feed : end) - line), cutter->transfers);
+    if (feed == nullptr) break;
+    ++cutter->lines_done;
+    line = feed + 1;
+  }
+}
+
 // Passes on a sign with its line's verdict, end and number: a line the search saw
 // whole, or the held long line, which has ended.
 void pass_sign(const found_sign* sign, void* context) {
@@ -47,8 +61,7 @@ void search_whole(cut* c, const char* text, size_t length) {
   line_cutter* cutter = c->cutter;
   c->piece = text;
   find_signs(text, length, cutter->before, pass_sign, c);
-  if (cutter->transfers != nullptr) find_statistics(text, length, cutter->before, 0, cutter->transfers);
-  if (cutter->counting) cutter->lines_done += line_feeds(text, text + length);
+  if (cutter->counting) walk_lines(cutter, text, length);
   cutter->before = text[length - 1];
 }
 
@@ -58,9 +71,9 @@ void search_held_part(line_cutter* cutter, size_t end, bool last) {
   if (!cutter->line.active) cutter->flagged = false;
   size_t text_end = end > 0 && cutter->held[end - 1] == '\n' ? end - 1 : end;
   if (cutter->test != nullptr && !cutter->flagged) cutter->flagged = cutter->test(cutter->held, text_end);
+  // A statistics line stands within its line's first piece_size bytes.
+  if (!cutter->line.active && cutter->transfers != nullptr) find_statistics(cutter->held, text_end, cutter->transfers);
   search_part(&cutter->line, cutter->held, end, cutter->carry, cutter->before, last);
-  if (cutter->transfers != nullptr)
-    find_statistics(cutter->held, end, cutter->before, cutter->carry, cutter->transfers);
 }
 
 // Searches the held line, which has ended (at its line feed, or at the stream's end).

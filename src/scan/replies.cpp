@@ -22,9 +22,7 @@ size_t statistics_phrase(const char* text, size_t length) {
   return 0;
 }
 
-bool after_prompt(const char* text, size_t at, const char* prompt) {
-  return at >= 5 && memcmp(text + at - 5, prompt, 5) == 0;
-}
+bool after_prompt(const char* text, size_t at) { return at >= 5 && memcmp(text + at - 5, "ftp> ", 5) == 0; }
 
 // Whether a reply line starts at text[start]: a code from 400 to 999 and a space, and
 // no statistics, whose byte count can look like a code ("631 bytes sent in 00:00").
@@ -39,7 +37,7 @@ bool reply_at(const char* text, size_t length, size_t start) {
 // opens starts, or 0 for none.
 size_t reply_after(const char* text, size_t length, size_t i) {
   if (is_break(text[i])) return reply_at(text, length, i + 1) ? i + 1 : 0;
-  if (text[i] == '>' && length - i >= 2 && text[i + 1] == ' ' && after_prompt(text, i + 2, "ftp> ") &&
+  if (text[i] == '>' && length - i >= 2 && text[i + 1] == ' ' && after_prompt(text, i + 2) &&
       reply_at(text, length, i + 2))
     return i + 2;
   return 0;
@@ -93,23 +91,18 @@ size_t find_replies(const char* text, size_t length, char before, size_t* starts
   return replies.count;
 }
 
-void find_statistics(const char* text, size_t length, char before, size_t fresh, transfer_sink sink) {
-  // Each phrase by its 'y', a byte that ordinary output holds few of.
-  for (const char* y = text; (y = static_cast<const char*>(memchr(y, 'y', static_cast<size_t>(text + length - y))));
-       ++y) {
-    size_t space = static_cast<size_t>(y - text) - (y - text >= 2 ? 2 : 0);
-    size_t phrase = y - text >= 2 ? statistics_phrase(text + space, length - space) : 0;
-    if (phrase == 0 || space + phrase <= fresh) continue;
-    size_t start = space;
-    while (start > 0 && is_digit(text[start - 1])) --start;
-    bool opens = start == 0 ? is_break(before) : is_break(text[start - 1]) || after_prompt(text, start, "ftp> ") ||
-                                                     after_prompt(text, start, "ftp: ");
-    if (start == space || !opens) continue;
-    unsigned long long bytes = 0;
-    for (; start < space; ++start) {
-      unsigned digit = static_cast<unsigned>(text[start] - '0');
-      bytes = bytes > (~0ull - digit) / 10 ? ~0ull : bytes * 10 + digit;  // saturated
-    }
-    sink(phrase == sizeof sent - 1, bytes);
+void find_statistics(const char* line, size_t length, transfer_sink sink) {
+  size_t start = 0;
+  while (length - start >= 5 && memcmp(line + start, "ftp> ", 5) == 0) start += 5;
+  if (length - start >= 5 && memcmp(line + start, "ftp: ", 5) == 0) start += 5;
+  size_t end = start;
+  while (end < length && is_digit(line[end])) ++end;
+  size_t phrase = statistics_phrase(line + end, length - end);
+  if (end == start || phrase == 0) return;
+  unsigned long long bytes = 0;
+  for (; start < end; ++start) {
+    unsigned digit = static_cast<unsigned>(line[start] - '0');
+    bytes = bytes > (~0ull - digit) / 10 ? ~0ull : bytes * 10 + digit;  // saturated
   }
+  sink(phrase == sizeof sent - 1, bytes);
 }

@@ -21,8 +21,7 @@ size_t find_replies(const char* text, size_t length, char before, size_t* starts
 // Receives a transfer statistics line's direction and byte count (saturated).
 typedef void (*transfer_sink)(bool sent, unsigned long long bytes);
 
-// Hands `sink` each statistics line of text[0, length) whose "... in " ends after
-// text[fresh], in order: digits, then " bytes sent in " or " bytes received in ", the
-// digits all in the text, at a line's start (text[0] is one when `before` is a break),
-// or right after the prompt "ftp> " or the Windows client's "ftp: ".
-void find_statistics(const char* text, size_t length, char before, size_t fresh, transfer_sink sink);
+// Hands `sink` the statistics line that line[0, length), a line's start, opens, if it
+// does: after any number of prompts "ftp> " or the Windows client's "ftp: ", a run of
+// digits, then " bytes sent in " or " bytes received in ", all within `length`.
+void find_statistics(const char* line, size_t length, transfer_sink sink);

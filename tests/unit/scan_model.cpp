@@ -155,17 +155,22 @@ std::string model_stream(const std::string& stream, int* status) {
 std::vector<std::string> model_transfers(const std::string& stream) {
   std::vector<std::string> transfers;
   auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-  for (size_t p = 0; p < stream.size(); ++p) {
-    if (!is_digit(stream[p]) || (p > 0 && is_digit(stream[p - 1]))) continue;
-    bool opens = p == 0 || is_break(stream[p - 1]) ||
-                 (p >= 5 && (stream.compare(p - 5, 5, "ftp> ") == 0 || stream.compare(p - 5, 5, "ftp: ") == 0));
+  for (size_t at = 0; at < stream.size();) {
+    size_t feed = stream.find('\n', at);
+    const std::string line = stream.substr(at, std::min(feed, stream.size()) - at);
+    at = feed == std::string::npos ? stream.size() : feed + 1;
+    size_t p = 0;
+    while (line.compare(p, 5, "ftp> ") == 0) p += 5;
+    if (line.compare(p, 5, "ftp: ") == 0) p += 5;
     size_t end = p;
-    while (end < stream.size() && is_digit(stream[end])) ++end;
-    bool sent = stream.compare(end, 15, " bytes sent in ") == 0;
-    if (!opens || (!sent && stream.compare(end, 19, " bytes received in ") != 0)) continue;
+    while (end < line.size() && is_digit(line[end])) ++end;
+    bool sent = line.compare(end, 15, " bytes sent in ") == 0;
+    bool received = line.compare(end, 19, " bytes received in ") == 0;
+    // Within the line's first 4096 bytes, the most the cutter holds of a line at once.
+    if (end == p || !(sent || received) || end + (sent ? 15 : 19) > 4096) continue;
     unsigned long long bytes = 0, most = ~0ull;
     for (size_t d = p; d < end; ++d) {
-      unsigned digit = static_cast<unsigned>(stream[d] - '0');
+      unsigned digit = static_cast<unsigned>(line[d] - '0');
       bytes = bytes > (most - digit) / 10 ? most : bytes * 10 + digit;
     }
     transfers.push_back((sent ? "sent " : "received ") + std::to_string(bytes));

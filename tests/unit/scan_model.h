@@ -38,6 +38,7 @@ std::string model_scan(const std::string& piece, char before, int* status);
 std::string model_stream(const std::string& stream, int* status);
 
 // The transfer statistics lines of a whole stream, one "sent N" or "received N" each:
-// a run of digits at a line's start or right after "ftp> " or "ftp: ", then " bytes
-// sent in " or " bytes received in "; N saturates at the largest count.
+// at a line's start, after any number of prompts "ftp> " and then perhaps "ftp: ", a
+// run of digits, then " bytes sent in " or " bytes received in ", ending within the
+// line's first 4096 bytes; N saturates at the largest count.
 std::vector<std::string> model_transfers(const std::string& stream);

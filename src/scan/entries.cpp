@@ -1,4 +1,4 @@
-#include "search_texts.h"
+#include "scan/entries.h"
 
 #include "platform/platform.h"
 #include "scan/index.h"
