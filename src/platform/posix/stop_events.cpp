@@ -17,9 +17,10 @@ int stop_pipe[2] = {-1, -1};
 
 namespace {
 
-// The requests to stop the wrapper that it takes once the client runs: every signal
-// whose default would end it but for those of the terminal (SIGINT, SIGQUIT), which are
-// the client's. A handler notes the first and wakes the pump's poll through stop_pipe.
+// The requests to stop the wrapper that it takes once the client runs: those a
+// supervisor, timeout(1) or kill sends to end a job, each of which would otherwise end
+// the wrapper and leave the client running (the terminal's SIGINT and SIGQUIT are the
+// client's). A handler notes the first and wakes the pump's poll through stop_pipe.
 const int stop_signals[] = {SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2};
 // The relay ends a stop within the drain and the kill's grace; past this, something
 // holds it, and the backstop ends the wrapper.
