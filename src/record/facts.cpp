@@ -10,8 +10,11 @@ bool keeping_record() { return facts.kept; }
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments) {
   if (path == nullptr || path[0] == 0) return nullptr;
-  facts.file = open_for_append(path);
-  if (facts.file == no_handle) return "VESKAR_LOG cannot be opened for appending";
+  // Opened again by its path at the end: a file renamed meanwhile (rotated) keeps none.
+  os_handle file = open_for_append(path);
+  if (file == no_handle) return "VESKAR_LOG cannot be opened for appending";
+  facts.limit = is_pipe(file) ? size_t{pipe_write_size} : size_t{max_record_size};
+  close_handle(file);
   facts.kept = true;
   facts.path = path;
   facts.started = wall_clock_ms();
@@ -20,15 +23,18 @@ const char* start_record(const os_char* path, const os_char* client, int count,
   facts.client = client;
   facts.argument_count = count;
   facts.arguments = arguments;
+  // For a stop that the relay never takes: something holds it all along.
+  prepare_stop_record();
   return nullptr;
 }
 
-void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line_number,
-                 bool ignored) {
+void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
+                 size_t line_number, bool ignored) {
   if (!keeping_record()) return;
   if (facts.sign_count < max_record_signs) {
     kept_sign& sign = facts.signs[facts.sign_count];
     sign.kind = kind;
+    sign.encoding = encoding;
     sign.stream = stream;
     sign.line = line_number;
     sign.ignored = ignored;
@@ -36,7 +42,10 @@ void record_sign(record_kind kind, const char* text, size_t length, int stream, 
     if (sign.length > 0) memcpy(sign.text, text, sign.length);
   }
   ++facts.sign_count;
+  if (kind == recorded_stop) prepare_stop_record();
 }
+
+void record_error_detail(const os_char* detail) { facts.error_detail = detail; }
 
 void record_streams_joined() { facts.joined = true; }
 

@@ -10,6 +10,7 @@
 
 struct kept_sign {
   record_kind kind;
+  size_t encoding;
   int stream;
   size_t line;
   bool ignored;
@@ -24,8 +25,8 @@ struct kept_transfer {
 
 struct run_facts {
   bool kept;
-  os_handle file;
   const os_char* path;
+  size_t limit;  // of a record's size: pipe_write_size for a pipe or FIFO
   int64_t started;     // wall clock, ms
   int64_t started_at;  // monotonic, ms
   char host[256];
@@ -40,6 +41,7 @@ struct run_facts {
   bool client_known;
   client_end end;
   unsigned long long bytes[2];
+  const os_char* error_detail;
 };
 extern run_facts facts;
 
@@ -48,3 +50,7 @@ extern run_facts facts;
 // are cut shorter and fewer signs and transfers are listed, the JSON always whole.
 // Returns its length.
 size_t compose_record(char* out, size_t limit, int status, const char* error);
+
+// Makes the record of the run as if stopped now, for the backstop to append should the
+// wrapper be held from now on.
+void prepare_stop_record();

@@ -95,8 +95,10 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
 }
 
 void relay_streams() {
-  if (!close_handle(output_pipe.write_end)) report_fatal("Closing handle failed");
-  if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
+  if (!close_handle(output_pipe.write_end))
+    report_failure("Closing handle failed", os_literal("pipe"));
+  if (!close_handle(error_pipe.write_end))
+    report_failure("Closing error handle failed", os_literal("pipe"));
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
   static const held_output held = {held_reports_due, release_held_reports};

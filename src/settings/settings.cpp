@@ -130,3 +130,5 @@ const char* site_sign(size_t sign, size_t* length) {
   *length = site_texts.length[sign];
   return site_texts.bytes + site_texts.start[sign];
 }
+
+size_t site_sign_encoding(size_t sign) { return site_texts.encoding[sign]; }

@@ -14,6 +14,8 @@ char pump_buffers[2][chunk_size];
 // Under sink_lock: calls to the sink so far, and which streams have had their end mark.
 DWORD pump_reads;
 bool pump_ended[2];
+// Set while a reader holds bytes it has read but not yet handed on.
+volatile LONG pump_holding[2];
 
 // Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
 // every write end is closed and the data is drained, or on failure.
@@ -32,10 +34,12 @@ DWORD WINAPI pump_one(LPVOID parameter) {
   for (;;) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
     size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
+    InterlockedExchange(&pump_holding[stream], count > 0);
     EnterCriticalSection(&sink_lock);
     pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
     ++pump_reads;
     if (count == 0) pump_ended[stream] = true;
+    InterlockedExchange(&pump_holding[stream], 0);
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
   }
@@ -74,6 +78,17 @@ pump_news pump_wait(int ms, bool watch_client) {
   EnterCriticalSection(&sink_lock);
   return {pump_reads, pump_ended[0] && pump_ended[1], watch_client && client_done(),
           static_cast<int>(stop_request)};
+}
+
+bool pump_holds_output() {
+  // The readers may not have run since the client wrote: what the pipes hold counts too.
+  for (int s = 0; s < 2; ++s) {
+    DWORD waiting = 0;
+    if (pump_holding[s] != 0 ||
+        (!pump_ended[s] && PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0))
+      return true;
+  }
+  return false;
 }
 
 void end_pump() {
