@@ -7,27 +7,6 @@ run_facts facts;
 
 bool keeping_record() { return facts.kept; }
 
-const char* start_record(const os_char* path, const os_char* client, int count,
-                         const os_char* const* arguments) {
-  if (path == nullptr || path[0] == 0) return nullptr;
-  // Opened again by its path at the end: a file renamed meanwhile (rotated) keeps none.
-  os_handle file = open_for_append(path);
-  if (file == no_handle) return "VESKAR_LOG cannot be opened for appending";
-  facts.limit = is_pipe(file) ? size_t{pipe_write_size} : size_t{max_record_size};
-  close_handle(file);
-  facts.kept = true;
-  facts.path = path;
-  facts.started = wall_clock_ms();
-  facts.started_at = clock_ms();
-  host_name(facts.host, sizeof facts.host);
-  facts.client = client;
-  facts.argument_count = count;
-  facts.arguments = arguments;
-  // For a stop that the relay never takes: something holds it all along.
-  prepare_stop_record();
-  return nullptr;
-}
-
 void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
                  size_t line_number, bool ignored) {
   if (!keeping_record()) return;
@@ -42,7 +21,6 @@ void record_sign(record_kind kind, const char* text, size_t length, size_t encod
     if (sign.length > 0) memcpy(sign.text, text, sign.length);
   }
   ++facts.sign_count;
-  if (kind == recorded_stop) prepare_stop_record();
 }
 
 void record_error_detail(const os_char* detail) { facts.error_detail = detail; }

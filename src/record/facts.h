@@ -51,6 +51,3 @@ extern run_facts facts;
 // Returns its length.
 size_t compose_record(char* out, size_t limit, int status, const char* error);
 
-// Makes the record of the run as if stopped now, for the backstop to append should the
-// wrapper be held from now on.
-void prepare_stop_record();

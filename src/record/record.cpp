@@ -1,4 +1,4 @@
-// The end of the run's record: its line, appended in one write.
+// The run's record file: checked at the start, and its line appended in one write at the end.
 #include "record/record.h"
 
 #include "failure.h"
@@ -13,6 +13,27 @@ char line[max_record_size];
 const char not_written[] = "veskar: the run's record could not be written to VESKAR_LOG\n";
 
 }  // namespace
+
+const char* start_record(const os_char* path, const os_char* client, int count,
+                         const os_char* const* arguments) {
+  if (path == nullptr || path[0] == 0) return nullptr;
+  // Opened again by its path at the end: a file renamed meanwhile (rotated) keeps none.
+  os_handle file = open_for_append(path);
+  if (file == no_handle) return "VESKAR_LOG cannot be opened for appending";
+  facts.limit = is_pipe(file) ? size_t{pipe_write_size} : size_t{max_record_size};
+  close_handle(file);
+  facts.kept = true;
+  facts.path = path;
+  facts.started = wall_clock_ms();
+  facts.started_at = clock_ms();
+  host_name(facts.host, sizeof facts.host);
+  facts.client = client;
+  facts.argument_count = count;
+  facts.arguments = arguments;
+  // For a stop that the relay never takes: something holds it all along.
+  prepare_stop_record();
+  return nullptr;
+}
 
 void prepare_stop_record() {
   // Never handed over while it is being made.

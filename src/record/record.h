@@ -47,6 +47,10 @@ void record_transfer(bool sent, unsigned long long bytes);
 // Notes a read of `length` bytes of a stream.
 void record_output(int stream, size_t length);
 
+// Makes the record of the run as if stopped now, for the backstop to append should the
+// wrapper be held from now on: at the start, and once the stop is reported.
+void prepare_stop_record();
+
 // The status of a run that ends by the stop veskar was asked for: it has none.
 enum { record_stopped = -1 };
 

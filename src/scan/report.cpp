@@ -105,6 +105,8 @@ void write_report(const char* text, run_status status, bool may_hold) {
 // notes it in the run's record. status_no_sign: it decides no status.
 void report_own_sign(record_kind kind, const char* text, run_status status) {
   record_sign(kind, text, strlen(text), unknown_encoding, -1, 0, false);
+  // The backstop's record holds the stop before its report's write, which may be held.
+  if (kind == recorded_stop) prepare_stop_record();
   write_report(text, status, false);
 }
 
