@@ -56,7 +56,7 @@ const char* waiting_unseen();
 const char* start_commands();
 
 // Whether the client waits for its next line now, and everything it printed before is
-// read and handed on (pump_holds_unread). Linux: its input pipe is empty, and it sleeps
+// read and handed on (pump_holds_output). Linux: its input pipe is empty, and it sleeps
 // (state S) in a read of descriptor 0. Windows: `prompt_shown`, the caller's verdict on
 // what it printed since its last line.
 bool client_waits(bool prompt_shown);

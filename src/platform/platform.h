@@ -13,13 +13,15 @@ extern const os_handle no_handle;
 // A character of command lines, paths and environment values as the system passes
 // them: a UTF-16 code unit on Windows, whose ANSI functions would swap what their code
 // page lacks for a look-alike, and a byte on POSIX. os_main is the program's entry,
-// which takes its arguments so.
+// which takes its arguments so; os_literal makes an ASCII literal of them.
 #ifdef _WIN32
 typedef wchar_t os_char;
 #define os_main wmain
+#define os_literal(text) L"" text
 #else
 typedef char os_char;
 #define os_main main
+#define os_literal(text) text
 #endif
 
 // --- Standard handles and pipes ---
@@ -54,15 +56,25 @@ bool close_handle(os_handle handle);
 // would get that handle as its own. Nothing on Windows, whose handles have no such places.
 void fill_std_handles();
 
-// Writes all `length` bytes unchanged. False on failure, including no_handle.
+// Writes all `length` bytes unchanged. False on failure, including no_handle. On POSIX,
+// once a request to stop the wrapper has come, a write that would wait long gives up.
 bool write_handle(os_handle handle, const char* bytes, size_t length);
+
+// Writes `text` (`length` units) as a person reads it there: the bytes on POSIX; on
+// Windows in the console's output code page (the OEM one without a console).
+bool write_os_text(os_handle handle, const os_char* text, size_t length);
+
+// Writes "`what`: " and the system's words for why the platform's last operation failed
+// into `out` (`capacity` units, terminated); returns its length. errno's on POSIX (the
+// exec's for a client); on Windows its error code's message, in English where it can.
+size_t describe_failure(const os_char* what, os_char* out, size_t capacity);
 
 // Writes `text` as the runtime's standard output stream would (line feeds as CR LF on
 // Windows) and at once, so that it reaches a file or pipe before anything after it.
 void print_text(const char* text);
 
-// Ends the process at once with `status`. Buffered runtime streams are not flushed.
-// What the client started and left running is left alone.
+// Ends the process at once with `status`. Buffered runtime streams are not flushed. On
+// Windows the client's job, all in it, ends with it unless release_client_job came first.
 [[noreturn]] void exit_process(int status);
 
 enum { line_buffer_size = 1024 };
@@ -88,13 +100,12 @@ int64_t clock_ms();
 
 // --- Requests to stop the wrapper ---
 
-// Makes sure that Ctrl+C and its kin, and a closed standard output, cannot end the
-// wrapper, while a client started afterwards still gets them as usual.
+// Makes sure that Ctrl+C and its kin, a closed standard output and a file past the size
+// limit cannot end the wrapper, while a client started afterwards still gets them as usual.
 void shield_from_signals();
 
 // A request to stop the wrapper, as pump_wait reports it: the signal's number on POSIX,
-// the console event's on Windows; 0 for none. This names it for a report: "signal 15",
-// "CTRL_CLOSE_EVENT".
+// the console event's on Windows; 0 for none. Its name: "signal 15", "CTRL_CLOSE_EVENT".
 const char* stop_name(int stop);
 
 // Ends the process as the stop request would have ended it without the wrapper: by the
@@ -114,27 +125,33 @@ extern const os_char default_client[];
 enum { max_program_length = 2046 };
 #endif
 
-// Whether the client's start can carry `program` and arguments[1] to
-// arguments[count - 1]. On Windows they must fit a command line of at most 2047 UTF-16
-// units, quoted as the C runtime splits it (`program` holds no double quote there). On
-// POSIX they always do: exec takes them as they are, and the system's own limit shows
-// as create_process's failure.
+// Whether the client's start can carry `program` and arguments[1, count). On Windows
+// they must fit a command line of at most 2047 UTF-16 units, quoted as the C runtime
+// splits it (`program` holds no double quote there). On POSIX they always do: exec takes
+// them as they are, and the system's own limit shows as create_process's failure.
 bool command_line_fits(const os_char* program, int count, const os_char* const* arguments);
 
-// Starts `program`, found by the system's program search, with arguments[1] to
-// arguments[count - 1] (arguments[count] is a null pointer, as main's argv has it) and
-// the standard handles set through set_std_handle. arguments[0] stands for the
-// program's own name and is left as it was. The client gets each argument whole: on
-// POSIX through exec unchanged; on Windows in a command line that its runtime splits
-// back into them. True only once the client has really started; it is kept for
-// stop_client and its kin.
+// Starts `program` with arguments[1] to arguments[count - 1] (arguments[count] is a null
+// pointer, as main's argv has it; arguments[0] is left as it was) and the standard
+// handles set through set_std_handle. A bare name is searched: through PATH on POSIX; on
+// Windows in the wrapper's folder, the system's and PATH, never the current one (a name
+// with a \, / or : is taken as given). The client gets each argument whole: through exec
+// unchanged; on Windows in a command line its runtime splits back into them. True only
+// once it has really started; it is kept for stop_client and its kin.
 // It gets the standard handles and nothing the wrapper holds besides (on POSIX, what the
 // wrapper inherited still passes). It does not outlive the wrapper: on Windows it runs
 // in a job that ends with the wrapper, where the system gives one; on Linux it gets
 // SIGTERM when the wrapper dies, even of SIGKILL. From now on a request to stop the
-// wrapper (SIGTERM or SIGHUP not ignored at start; the console's close, logoff or
-// shutdown) no longer ends it: pump_wait reports it.
+// wrapper (SIGTERM, SIGHUP, SIGALRM, SIGUSR1 or SIGUSR2 not ignored at start; the
+// console's close, logoff or shutdown) no longer ends it: pump_wait reports it.
 bool create_process(const os_char* program, int count, os_char** arguments);
+
+// The program create_process started or last tried: the path found, or `program`.
+const os_char* tried_program();
+
+// Lets what the client started outlive the wrapper (Windows: the job no longer ends it):
+// for the run's normal end alone. Nothing on POSIX.
+void release_client_job();
 
 // --- The client's lifetime ---
 
@@ -202,22 +219,24 @@ struct pump_news {
 // on that, looks at least once a second and as it returns.
 pump_news pump_wait(int ms, bool watch_client);
 
+// Whether the client's bytes wait in the pipes (or a reader, on Windows), not handed on.
+bool pump_holds_output();
+
 // Hands the end mark of each stream that has not ended (another process may hold its
 // pipe) to the sink. No call to the sink comes after it.
 void end_pump();
 
 // Before start_pump: pump_wait then returns soon after a read is handed on (POSIX always
-// does), and pump_holds_unread can tell, beside pump_wait, whether a pipe holds bytes
-// not yet read or the pump a read not yet handed on.
+// does), and pump_holds_output, called beside pump_wait, misses no byte the client wrote
+// before it (Windows: a reader is marked before it takes bytes).
 void pump_watch_reads();
-bool pump_holds_unread();
 
 // --- How the client writes its text ---
 
-enum { max_client_encodings = 3 };
-
 // The encodings a client may write its text in: on Windows the OEM code page (the
 // console's), the ANSI code page and UTF-8; on POSIX one, the bytes as they are.
+// unknown_encoding: a text that may be in any of them.
+enum { max_client_encodings = 3, unknown_encoding = max_client_encodings };
 size_t client_encoding_count();
 
 // Writes `text` (`length` units) in client encoding `encoding` into `out` (`capacity`
@@ -227,46 +246,44 @@ size_t encode_for_client(const os_char* text, size_t length, size_t encoding, ch
                          size_t capacity);
 
 // The C library's failure texts, by what they say: a client started in a locale other
-// than C prints them in its language.
+// than C prints them in its language. library_none: the client's own words; the two
+// library_name_ ones: a name lookup's, not errno's.
 enum library_message {
-  library_none,  // the client's own words
-  library_no_entry,
-  library_access,
-  library_refused,
-  library_net_unreachable,
-  library_name_unknown,  // a name lookup's, not errno's
-  library_name_lookup,   // likewise
-  library_no_space,
-  library_is_directory,
-  library_not_directory,
-  library_name_too_long,
-  library_io,
-  library_read_only,
-  library_quota,
-  library_too_large,
-  library_timed_out,
-  library_reset,
-  library_broken_pipe,
-  library_host_unreachable,
-  library_host_down,
+  library_none, library_no_entry, library_access, library_refused, library_net_unreachable,
+  library_name_unknown, library_name_lookup, library_no_space, library_is_directory,
+  library_not_directory, library_name_too_long, library_io, library_read_only, library_quota,
+  library_too_large, library_timed_out, library_reset, library_broken_pipe,
+  library_host_unreachable, library_host_down,
 };
 
-// Writes into texts[m] (`text_size` bytes each) the C library's words for
-// messages[m], m below `count`, in the locale a client started now runs in: the one its
-// own setlocale(LC_ALL, "") takes from the environment, and their length into
-// lengths[m]. A length is 0 where there is no such locale, where the client speaks the
-// C library's own English (the C locale and POSIX, or C.UTF-8 and its kin without
-// LANGUAGE), or where the library has no text of the kind (library_none; Windows,
-// whose runtime speaks English only).
+// Writes into texts[m] (`text_size` bytes each) the C library's words for messages[m],
+// m below `count`, in the locale a client started now runs in (its own setlocale(LC_ALL,
+// "") takes it from the environment), and their length into lengths[m]: 0 where there is
+// no such locale, where the client speaks the library's own English (C and POSIX, or
+// C.UTF-8 and its kin without LANGUAGE), or where the library has no such text
+// (library_none; Windows, whose runtime speaks English only).
 void localize_library_messages(const library_message* messages, size_t count, char* texts,
                                size_t text_size, size_t* lengths);
 
 // --- What the run's record needs ---
 
-// Opens `path` for appending, creating it if missing (with the umask's permissions on
-// POSIX), so that every write lands whole at the file's end, whoever else appends.
-// Never inherited by the client. no_handle on failure.
+// Opens `path` for appending, creating it if missing (on POSIX for its owner alone,
+// 0600), so that every write lands whole at the file's end, whoever else appends. A FIFO
+// without a reader fails at once. Never inherited by the client; on Windows others may
+// read, append, rename and delete it meanwhile. no_handle on failure.
 os_handle open_for_append(const os_char* path);
+
+// Whether `handle` is a pipe or FIFO, where a write lands whole, whoever else writes,
+// only up to pipe_write_size bytes (PIPE_BUF on Linux).
+bool is_pipe(os_handle handle);
+enum { pipe_write_size = 4096 };
+
+// Makes one write; returns the bytes it wrote, 0 on failure.
+size_t write_once(os_handle handle, const char* bytes, size_t length);
+
+// The record the POSIX backstop appends to `path` in one write that never waits, should
+// a stop leave the wrapper held; `line` nullptr for none. Nothing on Windows.
+void keep_backstop_record(const os_char* path, const char* line, size_t length);
 
 // Milliseconds since 1970-01-01 00:00 UTC.
 int64_t wall_clock_ms();
@@ -280,6 +297,8 @@ size_t host_name(char* name, size_t capacity);
 // UTF-8 as U+FFFD. Returns the bytes written, whole characters only.
 size_t os_text_in_utf8(const os_char* text, size_t length, char* out, size_t capacity);
 
-// The same for bytes the client wrote: UTF-8 as it is; any other byte as U+FFFD on
-// POSIX, and on Windows, where a client writes in its code pages, read in the OEM one.
-size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity);
+// The same for bytes the client wrote in client encoding `encoding`: on POSIX UTF-8, any
+// other byte as U+FFFD; on Windows read in that encoding, or, for unknown_encoding, in
+// UTF-8 where the whole is UTF-8 and otherwise in the OEM code page (ftp.exe's).
+size_t client_text_in_utf8(const char* bytes, size_t length, size_t encoding, char* out,
+                           size_t capacity);

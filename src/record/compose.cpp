@@ -53,7 +53,7 @@ void put_sign(json_text* json, const kept_sign& sign, size_t text_room) {
   static char utf8[3 * 1024];
   // The wrapper's own texts are ASCII; the client's are in the encodings it writes.
   size_t size = sign.kind == recorded_message || sign.kind == recorded_reply
-                    ? client_bytes_in_utf8(sign.text, sign.length, utf8, sizeof utf8)
+                    ? client_text_in_utf8(sign.text, sign.length, sign.encoding, utf8, sizeof utf8)
                     : repair_utf8(sign.text, sign.length, utf8, sizeof utf8);
   json_put(json, "{\"kind\":\"");
   json_put(json, kind_names[sign.kind]);
@@ -95,8 +95,17 @@ void put_record(json_text* json, const record_form& form, int status, const char
                  : status >= 0 && status <= 5 ? status_names[status]
                                                       : "other");
   json_put(json, "\",\"error\":");
-  if (error != nullptr)
-    json_put_string(json, error, strlen(error), form.name_room);
+  if (error != nullptr) {
+    // The ERROR line's text, without the line feed some messages end in.
+    size_t length = strlen(error);
+    while (length > 0 && error[length - 1] == '\n') --length;
+    json_put_string(json, error, length, form.name_room);
+  } else {
+    json_put(json, "null");
+  }
+  json_put(json, ",\"error_detail\":");
+  if (facts.error_detail != nullptr)
+    put_text(json, facts.error_detail, form.name_room, false);
   else
     json_put(json, "null");
   json_put(json, ",\"signs\":[");

@@ -7,28 +7,13 @@ run_facts facts;
 
 bool keeping_record() { return facts.kept; }
 
-const char* start_record(const os_char* path, const os_char* client, int count,
-                         const os_char* const* arguments) {
-  if (path == nullptr || path[0] == 0) return nullptr;
-  facts.file = open_for_append(path);
-  if (facts.file == no_handle) return "VESKAR_LOG cannot be opened for appending";
-  facts.kept = true;
-  facts.path = path;
-  facts.started = wall_clock_ms();
-  facts.started_at = clock_ms();
-  host_name(facts.host, sizeof facts.host);
-  facts.client = client;
-  facts.argument_count = count;
-  facts.arguments = arguments;
-  return nullptr;
-}
-
-void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line_number,
-                 bool ignored) {
+void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
+                 size_t line_number, bool ignored) {
   if (!keeping_record()) return;
   if (facts.sign_count < max_record_signs) {
     kept_sign& sign = facts.signs[facts.sign_count];
     sign.kind = kind;
+    sign.encoding = encoding;
     sign.stream = stream;
     sign.line = line_number;
     sign.script_line = facts.script_line;
@@ -38,6 +23,8 @@ void record_sign(record_kind kind, const char* text, size_t length, int stream, 
   }
   ++facts.sign_count;
 }
+
+void record_error_detail(const os_char* detail) { facts.error_detail = detail; }
 
 void record_streams_joined() { facts.joined = true; }
 

@@ -10,6 +10,7 @@
 
 struct kept_sign {
   record_kind kind;
+  size_t encoding;
   int stream;
   size_t line;
   size_t script_line;  // the line of the commands the client carried out then
@@ -25,8 +26,8 @@ struct kept_transfer {
 
 struct run_facts {
   bool kept;
-  os_handle file;
   const os_char* path;
+  size_t limit;  // of a record's size: pipe_write_size for a pipe or FIFO
   int64_t started;     // wall clock, ms
   int64_t started_at;  // monotonic, ms
   char host[256];
@@ -41,6 +42,7 @@ struct run_facts {
   bool client_known;
   client_end end;
   unsigned long long bytes[2];
+  const os_char* error_detail;
   // VESKAR_ON_FAILURE=stop: whether the commands go a line at a time (the signs then name
   // a line), the line the client carries out now, and once the run has ended the account.
   bool scripted;
@@ -58,3 +60,4 @@ extern run_facts facts;
 // are cut shorter and fewer signs and transfers are listed, the JSON always whole.
 // Returns its length.
 size_t compose_record(char* out, size_t limit, int status, const char* error);
+

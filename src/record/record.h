@@ -1,5 +1,6 @@
 // The run's record (VESKAR_LOG): one JSON object on one line, appended to a file at the
-// end of every run once the file is open. Without the setting none of it runs.
+// end of every run once the file has been found to open. Without the setting none of
+// it runs.
 #pragma once
 
 #include <stddef.h>
@@ -19,17 +20,19 @@ enum {
 // Whether a record is kept for this run.
 bool keeping_record();
 
-// Opens `path` (nullptr or empty: no record) for appending and notes the run's start:
-// the time, the client and its arguments[1, count). Returns nullptr, or the message
-// for report_fatal.
+// Checks that `path` (nullptr or empty: no record) opens for appending, and closes it
+// again, and notes the run's start: the time, the client and its arguments[1, count).
+// Returns nullptr, or the message for report_failure about `path`.
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments);
 
-// Notes a sign in the order it counted: its kind and text, and for client output its
+// Notes a sign in the order it counted: its kind and text, with the client encoding the
+// text is in (unknown_encoding where that is not known), and for client output its
 // stream (output_stream or error_stream; -1 for none) and line there (1-based; 0 for
-// none), and whether the user's ignore list silenced it.
-void record_sign(record_kind kind, const char* text, size_t length, int stream, size_t line,
-                 bool ignored);
+// none), and whether the user's ignore list silenced it. A stop's sign has the record of
+// the stopped run made at once, for the backstop (keep_backstop_record).
+void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
+                 size_t line, bool ignored);
 
 // Notes that the client writes both its streams into one pipe, which its signs' stream
 // then names: "both".
@@ -44,6 +47,10 @@ void record_transfer(bool sent, unsigned long long bytes);
 // Notes a read of `length` bytes of a stream.
 void record_output(int stream, size_t length);
 
+// Makes the record of the run as if stopped now, for the backstop to append should the
+// wrapper be held from now on: at the start, and once the stop is reported.
+void prepare_stop_record();
+
 // VESKAR_ON_FAILURE=stop: notes the line of the commands the client carries out from now
 // on, the last one handed over (0 before the first), which every sign noted from now on
 // names. Without a call, the signs name none.
@@ -56,7 +63,13 @@ void record_script(size_t sent, size_t not_sent, bool stopped, size_t stopped_at
 // The status of a run that ends by the stop veskar was asked for: it has none.
 enum { record_stopped = -1 };
 
+// Notes the detail of the failure that ends a run that could not be set up, "<what>:
+// <reason>" (take_failure's); nullptr for none.
+void record_error_detail(const os_char* detail);
+
 // Appends the record, with the run's status (record_stopped for a stopped run) and, for
-// a run that could not be set up, the reason. A record that cannot be written is said
-// in one line on saved_stderr.
+// a run that could not be set up, the reason, to the file opened again by its path, in
+// one write; for a pipe or FIFO in at most pipe_write_size bytes. A file that cannot be
+// opened again is said on saved_stderr with its detail line; a write that fails or
+// falls short in one line.
 void finish_record(int status, const char* error);

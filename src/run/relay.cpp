@@ -98,8 +98,10 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
 }
 
 void relay_streams() {
-  if (!close_handle(output_pipe.write_end)) report_fatal("Closing handle failed");
-  if (!close_handle(error_pipe.write_end)) report_fatal("Closing error handle failed");
+  if (!close_handle(output_pipe.write_end))
+    report_failure("Closing handle failed", os_literal("pipe"));
+  if (!close_handle(error_pipe.write_end))
+    report_failure("Closing error handle failed", os_literal("pipe"));
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
   // Held reports are due once their line has paused (its bytes, had any come, would have
@@ -113,8 +115,9 @@ void relay_streams() {
   // Asked to stop: reported after all the client printed, its last unfinished lines
   // scanned; the client's end is the stop's doing.
   if (stop != 0) {
-    report_stop(stop_name(stop));
+    // First, so that the record the stop's report prepares for the backstop has it too.
     end_script();
+    report_stop(stop_name(stop));
     finish_record(record_stopped, nullptr);
     end_by_stop(stop);
   }

@@ -1,7 +1,7 @@
 #include "run/watchdog.h"
 
-const watch_calls system_watch_calls = {clock_ms,  pump_wait,    client_counters,
-                                        pass_stop, await_client, kill_client};
+const watch_calls system_watch_calls = {clock_ms,     pump_wait,   client_counters, pass_stop,
+                                        await_client, kill_client, pump_holds_output};
 
 namespace {
 
@@ -64,6 +64,9 @@ int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64
     watch->moved[1] = moved[1];
     watch->next_look = now + look_ms;
   }
+  // Bytes that came but wait unread are activity too, looked for only at the deadline.
+  if (now >= watch->last_activity + watch->quiet_limit && calls->holds_output())
+    watch->last_activity = now;
   int64_t deadline = watch->last_activity + watch->quiet_limit;
   if (now >= deadline) {
     watch->phase = watch_stalled;

@@ -17,8 +17,10 @@ struct watch_calls {
   void (*pass_stop)(int stop);
   bool (*await_client)(int ms);
   void (*kill_client)();
+  bool (*holds_output)();
 };
-// clock_ms, pump_wait, client_counters, pass_stop, await_client, kill_client
+// clock_ms, pump_wait, client_counters, pass_stop, await_client, kill_client,
+// pump_holds_output
 extern const watch_calls system_watch_calls;
 
 // Called once when the client has gone quiet for its idle time, never beside a call to
@@ -39,7 +41,8 @@ struct timed_hook {
 // and the client has ended. With idle_seconds 0 it waits with no timeout, and looks at
 // the client only once the pipes have ended. Otherwise it watches the client: activity
 // is a read handed on, or a change in the bytes its reads and writes moved, looked at
-// about once a second. Once idle_seconds pass with none, it calls `stalled`. Once the
+// about once a second, or, when idle_seconds have passed with none, bytes still waiting
+// to be handed on (a loaded machine may have left them). With none, it calls `stalled`. Once the
 // client has ended, its end decides and it is never stalled. After either, the relay
 // goes on until both pipes have ended or drain_seconds have passed, so that a process
 // holding a pipe cannot keep it. While the client is quiet it wakes at most once a

@@ -29,7 +29,7 @@ const char* prepare_search() {
   for (size_t s = 0; s < site_sign_count() && count < max_entries; ++s) {
     size_t length = 0;
     const char* text = site_sign(s, &length);
-    entries[count++] = {text, length, true};
+    entries[count++] = {text, length, true, site_sign_encoding(s)};
   }
   return build_search_index(entries, count) ? nullptr : "Failure messages do not fit the search";
 }

@@ -53,28 +53,32 @@ void add_candidate(size_t c, size_t p, size_t offset) {
   idx.filter[hash] = 1;
 }
 
-bool take(const char* text, size_t length, bool counts_in_reply) {
+bool take(const char* text, size_t length, bool counts_in_reply, size_t encoding) {
   if (idx.count == max_entries || length < min_entry_length || length > max_entry_length ||
       memchr(text, '\0', length) != nullptr)
     return false;
   idx.text[idx.count] = text;
   idx.length[idx.count] = length;
+  idx.encoding[idx.count] = static_cast<uint8_t>(encoding);
   idx.counts_in_reply[idx.count++] = counts_in_reply;
   return true;
 }
 
 bool take_all(const search_entry* extra, size_t count) {
+  // ASCII: one and the same in every encoding.
   for (size_t e = 0; e < signature_count; ++e)
-    if (!take(error_signatures[e], strlen(error_signatures[e]), true)) return false;
+    if (!take(error_signatures[e], strlen(error_signatures[e]), true, unknown_encoding)) return false;
   for (size_t e = 0; e < client_signature_count; ++e)
-    if (!take(client_signatures[e], strlen(client_signatures[e]), false)) return false;
+    if (!take(client_signatures[e], strlen(client_signatures[e]), false, unknown_encoding))
+      return false;
   for (size_t e = 0; e < count; ++e) {
     bool known = false;
     for (size_t p = 0; p < idx.count && !known; ++p) {
       known = idx.length[p] == extra[e].length && memcmp(idx.text[p], extra[e].text, extra[e].length) == 0;
       if (known) idx.counts_in_reply[p] |= extra[e].counts_in_reply;
     }
-    if (!known && !take(extra[e].text, extra[e].length, extra[e].counts_in_reply)) return false;
+    if (!known && !take(extra[e].text, extra[e].length, extra[e].counts_in_reply, extra[e].encoding))
+      return false;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "platform/platform.h"
 #include "scan/signatures.h"
 
 enum {
@@ -30,12 +31,13 @@ struct search_entry {
   // It counts inside a reply line too, as error_signatures' entries do; else only before
   // its line's first reply, as client_signatures' (words servers put in replies too).
   bool counts_in_reply;
+  size_t encoding = unknown_encoding;  // the client encoding its text is in
 };
 
 // Takes error_signatures, client_signatures and then `extra`, in that order, in place of
 // the entries before; the texts must outlive the search. An extra entry whose text an
 // earlier entry has already is searched once, in the earlier place, and counts in a
-// reply line if either does. Returns false when an entry is too short or too long, or
+// reply line if either does, in the earlier one's encoding. Returns false when an entry is too short or too long, or
 // they are more than max_entries in all: the search then holds nothing, and every
 // search fails loudly rather than miss an entry. Until then the tables alone are the
 // entries.
@@ -56,6 +58,7 @@ struct search_index {
   const char* text[max_entries];
   size_t length[max_entries];
   bool counts_in_reply[max_entries];
+  uint8_t encoding[max_entries];
   uint32_t last_gram[max_entries];  // near misses tend to differ at the end
   entry_set covered_by[max_entries];  // the longer entries whose text holds each one's
   uint8_t filter[size_t{1} << filter_bits];  // a byte a hash: no shifts to test it

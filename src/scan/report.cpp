@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "record/record.h"
 #include "scan/lines.h"
+#include "utf8.h"
 
 int exit_status = status_no_sign;
 
@@ -80,6 +81,15 @@ void format_number(unsigned long number, char* text) {
   text[used] = '\0';
 }
 
+// What the record keeps of a text of `length` bytes cut to `shown`: where a UTF-8
+// character stands across the cut, the text before it, so that the cut alone does not
+// make the text no UTF-8.
+size_t recorded_length(const char* text, size_t length, size_t shown) {
+  for (size_t back = 1; back <= 3 && back <= shown && shown < length; ++back)
+    if (utf8_character(text + shown - back, length - (shown - back)) > back) return shown - back;
+  return shown;
+}
+
 void record(run_status status) {
   if (exit_status == status_no_sign) exit_status = status;
 }
@@ -94,7 +104,9 @@ void write_report(const char* text, run_status status, bool may_hold) {
 // Reports a sign that is no client output, which the ignore list does not touch, and
 // notes it in the run's record. status_no_sign: it decides no status.
 void report_own_sign(record_kind kind, const char* text, run_status status) {
-  record_sign(kind, text, strlen(text), -1, 0, false);
+  record_sign(kind, text, strlen(text), unknown_encoding, -1, 0, false);
+  // The backstop's record holds the stop before its report's write, which may be held.
+  if (kind == recorded_stop) prepare_stop_record();
   write_report(text, status, false);
 }
 
@@ -154,7 +166,8 @@ void report_found(const found_sign* sign, void* stream) {
   // The run's record lists it even when the ignore list silences it, for an audit.
   size_t shown = sign->length < report_text_size ? sign->length : size_t{report_text_size};
   record_sign(sign->kind == sign_message ? recorded_message : recorded_reply, sign->text,
-              sign->text != nullptr ? shown : 0, stream != nullptr ? *static_cast<const int*>(stream) : -1,
+              sign->text != nullptr ? recorded_length(sign->text, sign->length, shown) : 0,
+              sign->encoding, stream != nullptr ? *static_cast<const int*>(stream) : -1,
               sign->line_number, sign->line_flagged);
   if (sign->line_flagged) return;
   run_status status = sign->kind == sign_message ? status_known_message : status_error_reply;

@@ -52,6 +52,7 @@ void hand_messages(const search_index* index, const entry_set* counted, found_si
     if (!is_found(counted, e) || covered) continue;
     sign.text = index->text[e];
     sign.length = index->length[e];
+    sign.encoding = index->encoding[e];
     sink(&sign, context);
   }
 }

@@ -30,6 +30,7 @@ struct found_sign {
   // text is nullptr.
   const char* text;
   size_t length;
+  size_t encoding = unknown_encoding;  // a message's text's client encoding
   // The line the sign stands in, without its line feed; nullptr for a long line's.
   const char* line;
   size_t line_length;

@@ -154,6 +154,8 @@ const char* site_sign(size_t sign, size_t* length) {
   return site_texts.bytes + site_texts.start[sign];
 }
 
+size_t site_sign_encoding(size_t sign) { return site_texts.encoding[sign]; }
+
 size_t site_prompt_count() { return prompt_texts.count; }
 
 const char* site_prompt(size_t prompt, size_t* length) {

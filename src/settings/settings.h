@@ -48,9 +48,11 @@ bool sign_ignored(const char* line, size_t length);
 // The length of VESKAR_IGNORE's longest text; 0 when it holds none.
 size_t longest_ignored_text();
 
-// VESKAR_SIGNS's texts, in the order given, each in every form: how many, and each.
+// VESKAR_SIGNS's texts, in the order given, each in every form: how many, each, and the
+// client encoding each form is in.
 size_t site_sign_count();
 const char* site_sign(size_t sign, size_t* length);
+size_t site_sign_encoding(size_t sign);
 
 // VESKAR_PROMPTS's texts, the site's own prompts, in the order given, each in every
 // form: how many, and each.

@@ -20,6 +20,7 @@ bool add_forms(text_list* list, size_t* used, const os_char* text, size_t length
       known = list->length[f] == written && memcmp(list->bytes + list->start[f], at, written) == 0;
     if (known) continue;
     list->start[list->count] = *used;
+    list->encoding[list->count] = e;
     list->length[list->count++] = written;
     *used += written;
   }

@@ -14,11 +14,13 @@ enum {
 };
 
 // The texts of a list, each in every encoding the client may write it in: its forms,
-// the distinct ones only (an ASCII text has one).
+// the distinct ones only (an ASCII text has one), each with the first client encoding
+// that writes it so.
 struct text_list {
   char bytes[max_list_length * 8];  // every form, one after another
   size_t start[max_list_forms];
   size_t length[max_list_forms];
+  size_t encoding[max_list_forms];
   size_t count;  // forms
 };
 

@@ -119,15 +119,20 @@ class Wrapper:
 
 
 RECORD = "record.jsonl"
+# The most of a reply's text a report shows.
+REPORT_TEXT_SIZE = 1010
 
 
 def client_text(data, wine):
-    """Client bytes as the run's record writes them: UTF-8 as it is; otherwise, natively,
-    each bad piece as U+FFFD, and on Windows the bytes read in the OEM code page (437
-    under Wine in the C locale)."""
+    """Client bytes as the run's record writes them: UTF-8 as it is (where a report's text
+    was cut at 1010 bytes inside a character, that character left out); otherwise,
+    natively, each bad piece as U+FFFD, and on Windows the bytes read in the OEM code page
+    (437 under Wine in the C locale)."""
     try:
         return data.decode("utf-8")
-    except UnicodeDecodeError:
+    except UnicodeDecodeError as error:
+        if len(data) == REPORT_TEXT_SIZE and error.reason == "unexpected end of data":
+            return client_text(data[:error.start], wine)
         return data.decode("cp437") if wine else data.decode("utf-8", "replace")
 
 
@@ -139,9 +144,11 @@ def reports_in(output):
     return texts
 
 
-def check_record(name, record, want_out, status, wine, failures):
+def check_record(name, record, want_out, status, wine, failures, want_err=None):
     """The run's record: one line of JSON with the run's status, and its signs, the
-    ignored ones left out, those that `want_out` (stdout after the banner) reports."""
+    ignored ones left out, those that `want_out` (stdout after the banner) reports. With
+    `want_err`, the run's stderr: its error, the ERROR line's text, and its detail, the
+    stderr's detail line but for "veskar: ", or null."""
     if record is None:
         if status != 1:  # only a run refused before the record's file was opened has none
             failures.append("%s: no record" % name)
@@ -158,6 +165,12 @@ def check_record(name, record, want_out, status, wine, failures):
     want_status = None if status < 0 else status
     if fields["status"] != want_status:
         failures.append("%s: the record's status is %s, want %s" % (name, fields["status"], want_status))
+    if want_err is not None and status == 1:
+        error = want_out[want_out.index(b"ERROR: ") + 7:].rstrip(b"\n").decode()
+        details = [line[8:].decode() for line in want_err.splitlines() if line.startswith(b"veskar: ")]
+        got = (fields["error"], fields["error_detail"])
+        if got != (error, details[-1] if details else None):
+            failures.append("%s: the record's error and detail %r, want %r" % (name, got, (error, details)))
     signs = [s["text"] for s in fields["signs"] if not s["ignored"]]
     want = ["" if t is None else client_text(t, wine) for t in reports_in(want_out or b"")]
     # A text is cut to what a record holds of it.

@@ -14,6 +14,7 @@ import time
 
 import subprocess
 
+from record_file import run_record_fifo, run_record_mode, run_record_rotation, run_record_size_limit
 from harness import Wrapper, add_wrapper_options, check, check_record, err, fatal, flood, out, report, \
     run_side_by_side, REPORT_BANNER as BARE
 
@@ -21,6 +22,9 @@ MiB = 1024 * 1024
 # A reply line with control bytes, a stray byte, characters cut short, a surrogate and
 # JSON's own quote and backslash.
 BAD_REPLY = b"550 \x01\x1b[1m\xff\xc3\x28 \xe2\x82! \xed\xa0\x80 \"q\" \\ \x7f"
+
+# A reply whose 1010th byte, where a report's text ends, is inside an "\u00dc".
+CUT_REPLY = b"550 \xc3\x9cbertragung " + b"y" * 992 + b"\xc3\x9c abgebrochen"
 
 WRONG_PASSWORD = b"220 ready\r\n331 Password required.\r\n530 Login incorrect.\r\nLogin failed.\r\nftp> "
 WRONG_PASSWORD_REPORTS = report(b"530 Login incorrect.\r") + report(b"Login failed.")
@@ -132,7 +136,9 @@ CASES = [
      b"ftp> 550 No such file or directory.\r\n" + report(b"550 No such file or directory.\r"), b"", 3),
     # A report never cuts a line of the other stream that is still arriving: it waits for
     # the line's end; where the line pauses (a prompt), it starts on a line of its own.
-    ("a sign on stderr waits for stdout's line", [out(b"230 Login succe"), err(b"Not connected.\n"),
+    # A pause between the streams' writes: where each pipe has its reader (Windows), two
+    # writes at once may be handed on in either order.
+    ("a sign on stderr waits for stdout's line", [out(b"230 Login succe"), "s:20", err(b"Not connected.\n"),
                                                   "s:20", out(b"ssful.\r\nftp> ")], b"",
      b"230 Login successful.\r\n" + report(b"Not connected.") + b"ftp> ", b"Not connected.\n", 2),
     ("a sign on stderr after stdout's line paused", [out(b"ftp> "), "s:400", err(b"Not connected.\n"), "s:400",
@@ -163,6 +169,10 @@ CASES = [
      b"550 %s%n%d%%\n" + report(b"550 %s%n%d%%"), b"", 3),
     ("report text cut, never its line feed", [out(b"550 " + b"y" * 1996 + b"\n")], b"",
      b"550 " + b"y" * 1996 + b"\n" + report((b"550 " + b"y" * 1996)[:1010]), b"", 3),
+    # The report shows the cut bytes; the record, UTF-8 still, leaves out the character
+    # the cut went through (on Windows it would otherwise read the whole in the OEM page).
+    ("report text cut inside a UTF-8 character", [out(CUT_REPLY + b"\n")], b"",
+     CUT_REPLY + b"\n" + report(CUT_REPLY[:1010]), b"", 3),
 
     # Hostile output. Long output goes to stderr, so that stdout holds the reports alone
     # whatever the reads.
@@ -236,6 +246,7 @@ OUT_OF_RANGE = b"VESKAR_IDLE_TIMEOUT is out of range: 1 to 604800 seconds, or 0 
 #   within   the run must end within this many seconds plus SLACK (a stalled client)
 #   client   where the fake client goes, "ftp" (default: found through the search),
 #            or a path under the run's directory given by VESKAR_FTP ({dir} in a value)
+#   record   the texts of the record's signs, where the reports cannot tell them
 #   ran      whether the client may have run (default True); it leaves the file
 #            "started" when the actions hold m:started
 # On the native build, a client that wrote its process id (action p) must be gone
@@ -349,7 +360,9 @@ SETTING_CASES = [
     ("client given by name, found through the search", {"VESKAR_FTP": "pinned"}, ["a"], b"a|", b"", 0,
      {"client": "pinned", "search": True}),
     ("client given by a missing path", {"VESKAR_FTP": "{dir}/missing"}, ["m:started"],
-     fatal(b"Create process failed"), b"", 1, {"client": "ftp", "ran": False}),
+     fatal(b"Create process failed"), {"native": b"veskar: {dir}/missing: No such file or directory\n",
+                                       "wine": b"veskar: {dir}\\missing: File not found.\n"},
+     1, {"client": "ftp", "ran": False}),
     ("empty client name: the default", {"VESKAR_FTP": ""}, ["a"], b"a|", b"", 0),
     # Wine takes the Unix environment and file names through the locale's character set.
     ("client in a folder with a letter outside ASCII",
@@ -401,10 +414,14 @@ IGNORE_CASES = [
     ("a site's sign outside ASCII, as bytes", {"VESKAR_SIGNS": "\u00dcbertragung", "LC_ALL": "C.UTF-8"},
      [err(b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n")], report(b"\xc3\x9cbertragung"),
      b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n", 2, {"builds": ("native",)}),
+    # The record reads each form in the encoding it was found in: the ANSI one (1252) too,
+    # not as the OEM one (437) reads it. (A Russian locale's 1251 and 866 cannot be had:
+    # Wine takes the environment through the C library's locale, which is not installed.)
     ("a site's sign outside ASCII, in every encoding", {"VESKAR_SIGNS": "\u00dcbertragung", "LC_ALL": "C.UTF-8"},
      [err(b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n")],
      report(b"\x9abertragung") + report(b"\xdcbertragung") + report(b"\xc3\x9cbertragung"),
-     b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n", 2, {"builds": ("wine",)}),
+     b"\x9abertragung\n\xdcbertragung\n\xc3\x9cbertragung\n", 2,
+     {"builds": ("wine",), "record": ["\u00dcbertragung"] * 3}),
     ("the ignore list outside ASCII, in every encoding", {"VESKAR_IGNORE": "\u00dcbertragung", "LC_ALL": "C.UTF-8"},
      [err(b"\n550 \x9abertragung\n550 \xdcbertragung\n550 \xc3\x9cbertragung\n")], b"",
      b"\n550 \x9abertragung\n550 \xdcbertragung\n550 \xc3\x9cbertragung\n", 0, {"builds": ("wine",)}),
@@ -428,7 +445,9 @@ IGNORE_CASES = [
      {"builds": ("native",)}),
     # The run's record (VESKAR_LOG): every row's is checked against its reports.
     ("the record's file cannot be opened", {"VESKAR_LOG": "{dir}/no such folder/record.jsonl"},
-     ["m:started"], fatal(b"VESKAR_LOG cannot be opened for appending"), b"", 1, {"ran": False}),
+     ["m:started"], fatal(b"VESKAR_LOG cannot be opened for appending"),
+     {"native": b"veskar: {dir}/no such folder/record.jsonl: No such file or directory\n",
+      "wine": b"veskar: {dir}\\no such folder\\record.jsonl: Path not found.\n"}, 1, {"ran": False}),
     ("a record that cannot be written: said on stderr, the status kept", {"VESKAR_LOG": "/dev/full"},
      [out(b"x\n550 gone\n")], b"x\n550 gone\n" + report(b"550 gone"),
      b"veskar: the run's record could not be written to VESKAR_LOG\n", 3, {"builds": ("native",)}),
@@ -445,7 +464,7 @@ IGNORE_CASES = [
 # read it (action R). More options: `stdin`, the commands; `files`, files put into the
 # run's directory; `stdin_file`, the commands come from a file, not a pipe ("wine": on
 # that build alone, where Wine cannot look into a pipe of the host system to count what
-# it holds); `record`, fields the run's record must hold ("script_lines": each sign's
+# it holds); `fields`, fields the run's record must hold ("script_lines": each sign's
 # script_line).
 STOP = {"VESKAR_ON_FAILURE": "stop"}
 SCRIPT = b"cd incoming\n550 gone\nput a.txt\nput b.txt\n"
@@ -466,23 +485,23 @@ STOP_CASES = [
     ("stop: the client reads the script's bytes: CR LF, empty lines, a long line, no last line feed", STOP,
      ["R:ftp>\\s"], prompted([b"user anon\r\n", b"\n", b"\r\n", LONG + b"\n", b"pwd\r\n", b"last"], b""), b"", 0,
      {"stdin": b"user anon\r\n\n\r\n" + LONG + b"\npwd\r\nlast",
-      "record": {"script": {"lines_sent": 6, "lines_not_sent": 0, "stopped_at_line": None}}}),
+      "fields": {"script": {"lines_sent": 6, "lines_not_sent": 0, "stopped_at_line": None}}}),
     ("stop: no line after the first failure", STOP, ["R:ftp>\\s"],
      prompted([b"cd incoming\n", b"550 gone\n"], b"") + report(b"550 gone") + b"ftp> ", stopped_after(2, 2), 3,
-     {"stdin": SCRIPT, "record": {"script": {"lines_sent": 2, "lines_not_sent": 2, "stopped_at_line": 2},
+     {"stdin": SCRIPT, "fields": {"script": {"lines_sent": 2, "lines_not_sent": 2, "stopped_at_line": 2},
                                   "script_lines": [2]}}),
     ("stop: a failure before the first line: none goes", STOP,
      [out(b"ftp: connect: Connection refused\n"), "R:ftp>\\s"],
      b"ftp: connect: Connection refused\n" + report(b"Connection refused") + b"ftp> ", stopped_after(0, 4), 2,
-     {"stdin": SCRIPT, "stdin_file": "wine", "record": {"script_lines": [0]}}),
+     {"stdin": SCRIPT, "stdin_file": "wine", "fields": {"script_lines": [0]}}),
     ("stop: an ignored failure does not stop", dict(STOP, VESKAR_IGNORE="550 gone"), ["R:ftp>\\s"],
      prompted(SCRIPT.splitlines(True)), b"", 0,
-     {"stdin": SCRIPT, "record": {"script": {"lines_sent": 4, "lines_not_sent": 0, "stopped_at_line": None}}}),
+     {"stdin": SCRIPT, "fields": {"script": {"lines_sent": 4, "lines_not_sent": 0, "stopped_at_line": None}}}),
     ("continue: every line reaches the client", {"VESKAR_ON_FAILURE": "continue"}, ["R:ftp>\\s"],
      prompted(SCRIPT.splitlines(True)[:2], b"") + report(b"550 gone") + prompted(SCRIPT.splitlines(True)[2:]),
-     b"", 3, {"stdin": SCRIPT, "record": {"script": None, "script_lines": [None]}}),
+     b"", 3, {"stdin": SCRIPT, "fields": {"script": None, "script_lines": [None]}}),
     ("stop: a client that ends by itself is no stop", STOP, ["r:ftp>\\s"], b"ftp> cd incoming\n", b"", 0,
-     {"stdin": SCRIPT, "record": {"script": {"lines_sent": 1, "lines_not_sent": 3, "stopped_at_line": None}}}),
+     {"stdin": SCRIPT, "fields": {"script": {"lines_sent": 1, "lines_not_sent": 3, "stopped_at_line": None}}}),
     # A reply on its way, a byte a write, ends in ": " for a moment: no prompt.
     ("stop: a reply that pauses at ': ' is no prompt", STOP,
      ["r:ftp>\\s", "B:550\\sx:\\s", "s:300", "B:No\\ssuch\\sfile\\n", "B:ftp>\\s", "R:"],
@@ -499,7 +518,7 @@ STOP_CASES = [
     ("stop: a -s: script", STOP, ["-s:up.txt", "r:Name\\s(host:me):\\s", "R:ftp>\\s"],
      b"Name (host:me): user x\n" + prompted([b"550 bad\n"], b"") + report(b"550 bad") + b"ftp> ", stopped_after(2, 1), 3,
      {"files": {"up.txt": b"user x\n550 bad\nnext\n"}, "builds": ("wine",),
-      "record": {"arguments": ["-s:up.txt", "r:Name\\s(host:me):\\s", "R:ftp>\\s"]}}),
+      "fields": {"arguments": ["-s:up.txt", "r:Name\\s(host:me):\\s", "R:ftp>\\s"]}}),
     ("stop: the site's prompt", dict(STOP, VESKAR_PROMPTS="Kennwort:"), ["r:Kennwort:", "R:ftp>\\s"],
      b"Kennwort:s3cret\n" + prompted([b"550 x\n"], b"") + report(b"550 x") + b"ftp> ", stopped_after(2, 1), 3,
      {"stdin": b"s3cret\n550 x\nls\n", "builds": ("wine",)}),
@@ -507,7 +526,7 @@ STOP_CASES = [
      dict(STOP, VESKAR_IDLE_TIMEOUT="2"), ["r:Kennwort:", "R:ftp>\\s"],
      b"Kennwort:\n" + report(b"No activity for 2 seconds: ftp stopped"), b"", 4,
      {"stdin": b"s3cret\n550 x\nls\n", "stdin_file": True, "builds": ("wine",), "within": 2,
-      "record": {"script": {"lines_sent": 0, "lines_not_sent": 3, "stopped_at_line": None}}}),
+      "fields": {"script": {"lines_sent": 0, "lines_not_sent": 3, "stopped_at_line": None}}}),
 ]
 
 # Arguments as a caller passes them in the system's characters: on Windows a UTF-16
@@ -534,7 +553,7 @@ def stopped(cause):
 # veskar owns its client: it hands it only its own handles, and never leaves it behind.
 # The stop comes once the client has printed what the row shows and written its process
 # id (action p). Natively a signal goes to veskar alone, or to its process group
-# ("group", as timeout(1) sends it), started with SIGHUP ignored when "nohup" says so;
+# ("group", as timeout(1) sends it), started with that signal ignored when "nohup" says so;
 # under Wine, stop_launcher holds an inheritable handle and, for "terminate", ends veskar
 # with TerminateProcess. Each row: name, build, how, client actions, stdout after the
 # banner (None: not checked), stderr, status, and the seconds within which veskar and
@@ -554,6 +573,14 @@ OWNED_CASES = [
      [out(b"ftp> "), "p", "s:30000"], None, b"", -9, 2),
     ("SIGHUP ignored by the caller stays ignored, by veskar and the client", "native",
      (signal.SIGHUP, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
+    # Every signal that would end veskar is a stop, not only those meant for one.
+    ("SIGALRM to veskar alone: a stop, never the backstop's timer", "native", (signal.SIGALRM, ""),
+     [out(b"ftp> "), "p", "s:30000"], b"ftp> \n" + stopped(b"signal 14"), b"", -14, 5),
+    ("SIGUSR1 to veskar alone: a stop", "native", (signal.SIGUSR1, ""), [err(b"ftp> "), "p", "s:30000"],
+     stopped(b"signal 10"), b"ftp> ", -10, 5),
+    # SIGALRM is caught for the backstop's timer all the same: ignored, it must stay so.
+    ("SIGALRM ignored by the caller stays ignored, by veskar and the client", "native",
+     (signal.SIGALRM, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
     ("TerminateProcess on veskar: the client goes with it", "wine", "terminate",
      [out(b"ftp> "), "p", "s:30000"], None, b"", 0, 2),
     ("an inheritable handle veskar holds does not reach the client", "wine", "hold", ["h"],
@@ -614,7 +641,7 @@ def run_owned_case(wrapper, launcher, row, failures):
             line = subprocess.list2cmdline([wrapper.native_path(wrapper.wrapper)] + actions)
             command = [command[0], launcher] + (["--terminate"] if how == "terminate" else []) + [line]
         elif "nohup" in how[1]:
-            command = ["/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""] + command
+            command = ["/bin/sh", "-c", "trap '' %d; exec \"$0\" \"$@\"" % how[0]] + command
         # Files: a client that outlives veskar would hold a pipe open.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
             process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
@@ -643,7 +670,9 @@ def run_owned_case(wrapper, launcher, row, failures):
 
 def run_stop_while_stdout_is_stuck(wrapper, failures):
     """SIGTERM while veskar's stdout is a pipe nobody reads, full with the client's
-    flood: the client goes at once, and veskar ends by SIGTERM within its backstop."""
+    flood: the client goes at once, and veskar ends by SIGTERM within its backstop. Its
+    writes give up, so that the relay takes the stop: the record holds one whole line
+    with the stop's sign."""
     name = "SIGTERM while veskar's stdout is stuck"
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         command, env = wrapper.prepare(bin_dir, ["p", "F:o:100000000"])
@@ -665,6 +694,14 @@ def run_stop_while_stdout_is_stuck(wrapper, failures):
         process.stdout.close()
         if process.returncode != -signal.SIGTERM:
             failures.append("%s: veskar ended with %s, want by SIGTERM" % (name, process.returncode))
+        record = wrapper.record_of(bin_dir) or b""
+        try:
+            fields = json.loads(record) if record.count(b"\n") == 1 and record.endswith(b"\n") else {}
+        except ValueError:
+            fields = {}
+        if (fields.get("status_name"), [sign["text"] for sign in fields.get("signs", [])]) != \
+                ("stopped", ["veskar stopped by signal 15: ftp stopped"]):
+            failures.append("%s: the record %r, want one line, stopped, the stop its sign" % (name, record))
     return 1
 
 
@@ -716,10 +753,17 @@ def run_setting_case(wrapper, build, row, failures):
             stdout.seek(0)
             stderr.seek(0)
             got = (stdout.read(), stderr.read(), code)
+        if isinstance(want_err, dict):
+            want_err = want_err[build].replace(b"{dir}", wrapper.native_path(bin_dir).encode())
         check(name, got, (wrapper.banner + want_out, want_err, status), failures)
-        if "VESKAR_LOG" not in env:
-            check_record(name, wrapper.record_of(bin_dir), want_out, status, wrapper.wine, failures)
-            check_fields(name, wrapper.record_of(bin_dir), options.get("record", {}), failures)
+        record = wrapper.record_of(bin_dir)
+        if "record" in options:
+            texts = [sign["text"] for sign in json.loads(record)["signs"]] if record else None
+            if texts != options["record"]:
+                failures.append("%s: the record's texts %r, want %r" % (name, texts, options["record"]))
+        elif "VESKAR_LOG" not in env:
+            check_record(name, record, want_out, status, wrapper.wine, failures, want_err)
+            check_fields(name, record, options.get("fields", {}), failures)
         if "within" in options and took > options["within"] + SLACK[build]:
             failures.append("%s: ended after %.1f s, want at most %d + %d"
                             % (name, took, options["within"], SLACK[build]))
@@ -862,7 +906,8 @@ def run_exec_limit(wrapper, failures):
         for label, past, want in (("the client's exec 1000 bytes within the system's limit", -1000,
                                    (wrapper.banner, b"", 0)),
                                   ("the client's exec 1000 bytes past the system's limit (E2BIG)", 1000,
-                                   (wrapper.banner + fatal(b"Create process failed"), b"", 1))):
+                                   (wrapper.banner + fatal(b"Create process failed"),
+                                    b"veskar: %s: Argument list too long\n" % client.encode(), 1))):
             arguments = ["m:started"]
             # Sleeps of 0 ms, of 60000 bytes (the kernel takes 128 KiB a string) but for
             # the last, which takes the rest: each costs its size, a terminator and a pointer.
@@ -969,11 +1014,30 @@ def run_joined(wrapper, failures):
     return 3
 
 
+def run_pipes_refused(wrapper, failures):
+    """A setup failure of the system's beside the client's start: no descriptors left for
+    the client's pipes. The ERROR line as ever, then the reason; the record's error has no
+    line feed."""
+    name = "no descriptors for the client's pipes"
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, ["m:started"])
+        p = subprocess.run(["prlimit", "--nofile=4", "--"] + command, stdin=subprocess.DEVNULL,
+                           capture_output=True, cwd=bin_dir, env=env, timeout=60)
+        want_out = fatal(b"Stdout pipe creation failed\n")
+        want_err = b"veskar: pipe: Too many open files\n"
+        check(name, (p.stdout, p.stderr, p.returncode), (wrapper.banner + want_out, want_err, 1), failures)
+        check_record(name, wrapper.record_of(bin_dir), want_out, 1, False, failures, want_err)
+    return 1
+
+
 def run_special(wrapper, failures):
     """Cases that need more than a row: a missing client; the Windows command line's
     bound."""
     got = wrapper.run(["o:started\\n"], with_client=False)
-    check("client not found", got, (wrapper.banner + fatal(b"Create process failed"), b"", 1), failures)
+    detail = b"veskar: ftp.exe: File not found.\n" if wrapper.wine else b"veskar: ftp: No such file or directory\n"
+    check("client not found", got, (wrapper.banner + fatal(b"Create process failed"), detail, 1), failures)
+    check_record("client not found", wrapper.last_record(), fatal(b"Create process failed"), 1, wrapper.wine,
+                 failures, detail)
     if not wrapper.wine:
         return 1
 
@@ -1041,6 +1105,26 @@ def run_utf16_case(wrapper, launcher, row, failures):
     return 1
 
 
+def run_planted_client(wrapper, planted, failures):
+    """Windows: a program left in the working folder under the client's name (a nightly
+    job's download) is never run by the search, which looks in the system's folders and
+    PATH; named by a path, as VESKAR_FTP=.\\ftp.exe does, it is."""
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        shutil.copy(planted, os.path.join(bin_dir, "ftp.exe"))
+        os.mkdir(os.path.join(bin_dir, "path"))
+        shutil.copy(wrapper.client, os.path.join(bin_dir, "path", "ftp.exe"))
+        for label, extra, want in (("a client planted in the working folder is passed by", {}, b"genuine\n"),
+                                   ("VESKAR_FTP=.\\ftp.exe runs the working folder's", {"VESKAR_FTP": ".\\ftp.exe"},
+                                    b"planted\n")):
+            command, env = wrapper.prepare(bin_dir, [out(b"genuine\n")], with_client=False)
+            env["WINEPATH"] = wrapper.native_path(os.path.join(bin_dir, "path"))
+            env.update(extra)
+            p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir, env=env,
+                               timeout=60)
+            check(label, (p.stdout, p.stderr, p.returncode), (wrapper.banner + want, b"", 0), failures)
+    return 2
+
+
 def run_utf16_bound(wrapper, launcher, failures):
     """The Windows command line's bound of 2047 counts UTF-16 code units: a character
     outside the BMP takes two of them."""
@@ -1060,7 +1144,7 @@ def run_case(wrapper, row, failures):
     name, actions, stdin, want_out, want_err, status = row[:6]
     got = wrapper.run(actions, stdin=stdin)
     check(name, got, (wrapper.banner + want_out, want_err, status), failures)
-    check_record(name, wrapper.last_record(), want_out, status, wrapper.wine, failures)
+    check_record(name, wrapper.last_record(), want_out, status, wrapper.wine, failures, want_err)
     return 1
 
 
@@ -1093,13 +1177,18 @@ def main():
         cases.append(lambda failures: run_special(wrapper, failures) or 5)
         cases.append(lambda failures: run_records(wrapper, failures))
         cases.append(lambda failures: run_joined(wrapper, failures))
+        cases.append(lambda failures: run_record_rotation(wrapper, failures))
         cases.append(lambda failures: run_stop_race(wrapper, failures))
         if wrapper.wine:
             cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
+            planted = os.path.join(os.path.dirname(launcher), "planted_client.exe")
+            cases.append(lambda failures: run_planted_client(wrapper, planted, failures))
             cases.append(lambda failures: run_client_bound(wrapper, failures))
         else:
             cases.append(lambda failures: run_stop_while_stdout_is_stuck(wrapper, failures))
             cases.append(lambda failures: run_exec_limit(wrapper, failures))
+            cases += [lambda failures, run=run: run(wrapper, failures)
+                      for run in (run_record_fifo, run_record_size_limit, run_record_mode, run_pipes_refused)]
             cases.append(lambda failures: run_stop_cases_native(wrapper, failures))
     count, failures = run_side_by_side(cases, options.jobs)
     for f in failures:

@@ -67,13 +67,18 @@ def run_stdio(wrapper, build, failures):
 
 
 def run_unstartable(wrapper, build, failures):
-    """A client that is there but cannot run: nothing starts, not even through a shell."""
+    """A client that is there but cannot run: nothing starts, not even through a shell.
+    The ERROR line is followed by the program tried and the system's reason on stderr;
+    on Windows the search passes a folder of the client's name by."""
     count = 0
-    cases = [("client not executable", ("native",), 0o644, None),
-             ("client executable but no program", ("native", "wine"), 0o755, b"touch started\n"),
-             ("client a directory", ("native", "wine"), 0o755, "directory")]
-    for name, builds, mode, content in cases:
-        if build not in builds:
+    found = b"veskar: {dir}\\ftp.exe: Bad EXE format for {dir}\\ftp.exe.\n"
+    cases = [("client not executable", {"native": b"veskar: ftp: Permission denied\n"}, 0o644, None),
+             ("client executable but no program",
+              {"native": b"veskar: ftp: Exec format error\n", "wine": found}, 0o755, b"touch started\n"),
+             ("client a directory", {"native": b"veskar: ftp: Permission denied\n",
+                                     "wine": b"veskar: ftp.exe: File not found.\n"}, 0o755, "directory")]
+    for name, details, mode, content in cases:
+        if build not in details:
             continue
         count += 1
         with tempfile.TemporaryDirectory(prefix="veskar-hostile.") as bin_dir:
@@ -90,8 +95,9 @@ def run_unstartable(wrapper, build, failures):
                 env["PATH"] = bin_dir  # nothing else called ftp may be found
             p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir,
                                env=env, timeout=TIMEOUT)
+            detail = details[build].replace(b"{dir}", wrapper.native_path(bin_dir).encode())
             check(name, (p.stdout, p.stderr, p.returncode),
-                  (wrapper.banner + fatal(b"Create process failed"), b"", 1), failures)
+                  (wrapper.banner + fatal(b"Create process failed"), detail, 1), failures)
             if os.path.exists(os.path.join(bin_dir, "started")):
                 failures.append("%s: the client ran" % name)
     return count

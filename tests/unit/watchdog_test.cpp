@@ -28,6 +28,8 @@ struct story {
   int64_t stop_at = never;
   int64_t ends_after_stop = never;
   int64_t killed_at = never;
+  // Under load: the first read's bytes wait in the pipe from then until it is handed on.
+  int64_t waiting_from = never;
 };
 
 const story stories[] = {
@@ -58,6 +60,8 @@ const story stories[] = {
      0, never, 7000, -1, 5000},
     {"a stop before the stall: no stall", 2, {}, {}, true, with_client, never, 0, never, 1510, -1, 1500,
      10},
+    {"bytes waiting unread at the deadline are activity", 1, {1500}, {}, true, never, never, 0, 2500, 4500,
+     -1, never, never, never, 900},
 };
 
 struct {
@@ -140,7 +144,13 @@ void fake_kill() {
   fake.client_ends = std::min(fake.client_ends, fake.now);
 }
 
-const watch_calls fake_calls = {fake_clock, fake_wait, fake_counters, fake_pass, fake_await, fake_kill};
+bool fake_holds() {
+  const story& s = *fake.s;
+  return fake.now >= s.waiting_from && (s.reads.empty() || fake.now < s.reads[0]);
+}
+
+const watch_calls fake_calls = {fake_clock, fake_wait, fake_counters, fake_pass, fake_await, fake_kill,
+                                fake_holds};
 
 TEST(Watchdog, Rules) {
   for (const story& s : stories) {

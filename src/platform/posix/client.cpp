@@ -19,6 +19,13 @@ pid_t client_pid = -1;
 bool client_reaped = false;
 client_end client_result = {ended_unknown, 0};
 
+// For the signals sent from handlers too: the client's process id while it may be
+// signalled, 0 once reaped; and a descriptor of the process itself (Linux 5.3 and
+// later; -1 without), which no other process can take over, so that a signal sent
+// through it after the reap reaches nobody.
+volatile sig_atomic_t signal_target = 0;
+volatile sig_atomic_t client_pidfd = -1;
+
 // The client's /proc/PID/io (Linux), for client_counters.
 int counters_fd = not_opened;
 
@@ -32,27 +39,49 @@ unsigned long long count_after(const char* text, const char* name) {
   return 0;
 }
 
-// Sends the client a signal. Never once reaped, so that the number cannot have gone to
-// another process meanwhile.
-void signal_client(int signal_number) {
-  if (!client_reaped && client_pid > 0) kill(client_pid, signal_number);
+}  // namespace
+
+void send_client_signal(int signal_number) {
+#if defined(SYS_pidfd_send_signal)
+  if (client_pidfd >= 0) {
+    syscall(SYS_pidfd_send_signal, static_cast<int>(client_pidfd), signal_number, nullptr, 0);
+    return;
+  }
+#endif
+  if (signal_target > 0) kill(static_cast<pid_t>(signal_target), signal_number);
 }
 
-}  // namespace
+pid_t client_id() { return client_reaped ? -1 : client_pid; }
 
 void keep_client(pid_t pid) {
   client_pid = pid;
-  stop_target = pid;
+  signal_target = pid;
+#if defined(SYS_pidfd_open)
+  // Before any reap: the process, ended or not, is still the client.
+  client_pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#endif
 }
 
 bool reap_client(int options) {
   if (client_reaped || client_pid <= 0) return true;
   int status = 0;
   pid_t reaped;
+  // Without a process descriptor, no stop handler may signal the number between the
+  // reap and the target's reset: the reap waits unblocked for the end, then reaps with
+  // the stop signals held back.
+  bool held = client_pidfd < 0;
+  if (held && options == 0) {
+    siginfo_t ended;
+    while (waitid(P_PID, static_cast<id_t>(client_pid), &ended, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+  }
+  sigset_t before;
+  if (held) sigprocmask(SIG_BLOCK, &stop_signal_set, &before);
   do reaped = waitpid(client_pid, &status, options);
   while (reaped < 0 && errno == EINTR);
+  if (reaped != 0) signal_target = 0;
+  if (held) sigprocmask(SIG_SETMASK, &before, nullptr);
   if (reaped == 0) return false;
-  stop_target = 0;
   client_reaped = true;
   if (counters_fd >= 0) close(counters_fd);
   counters_fd = -1;
@@ -65,10 +94,7 @@ bool reap_client(int options) {
 }
 
 int client_end_descriptor() {
-#if defined(SYS_pidfd_open)
-  if (client_pid > 0) return static_cast<int>(syscall(SYS_pidfd_open, client_pid, 0));
-#endif
-  return -1;
+  return client_pidfd >= 0 ? fcntl(client_pidfd, F_DUPFD_CLOEXEC, 0) : -1;
 }
 
 bool await_client(int ms) {
@@ -76,22 +102,25 @@ bool await_client(int ms) {
   for (int waited = 0; waited < ms; waited += step_ms) {
     if (reap_client(WNOHANG)) return true;
     struct timespec pause = {0, step_ms * 1000000L};
-    nanosleep(&pause, nullptr);
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
   }
   return reap_client(WNOHANG);
 }
 
 void stop_client() {
-  signal_client(SIGTERM);
+  send_client_signal(SIGTERM);
   if (await_client(stop_grace_seconds * 1000)) return;
   kill_client();
   // Even SIGKILL waits for a process stuck in the kernel: do not wait on it for ever.
   await_client(stop_grace_seconds * 1000);
 }
 
-void pass_stop(int stop) { signal_client(stop); }
+void pass_stop(int stop) { send_client_signal(stop); }
 
-void kill_client() { signal_client(SIGKILL); }
+void kill_client() { send_client_signal(SIGKILL); }
+
+void release_client_job() {}
 
 client_end client_ending() {
   reap_client(0);

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -80,10 +81,38 @@ size_t read_os_environment(const char* name, os_char* value, size_t capacity) {
   return length;
 }
 
+namespace {
+
+// Once a stop has come, how long a write waits for room before it gives up: the relay
+// then takes the stop and ends, whatever holds its output. A descriptor that gave up
+// once gets no more waits.
+enum { stop_write_ms = 500 };
+int given_up = -1;
+
+// Waits for room to write, up to `ms` (-1: no limit). False when none came, or the
+// descriptor failed.
+bool room_to_write(int fd, int ms) {
+  struct pollfd wait_for = {fd, POLLOUT, 0};
+  int ready = poll(&wait_for, 1, ms);
+  if (ready < 0) return errno == EINTR && ms < 0;
+  return ready > 0 && !(wait_for.revents & (POLLERR | POLLNVAL));
+}
+
+}  // namespace
+
 bool write_handle(os_handle handle, const char* bytes, size_t length) {
   if (handle == no_handle) return false;
   while (length > 0) {
-    ssize_t count = write(descriptor(handle), bytes, length);
+    // After a stop, a write that would wait gives up. At most PIPE_BUF once there is
+    // room, which a pipe then takes without waiting; before, whatever it takes, until a
+    // stop interrupts it (the stop's handler restarts nothing).
+    bool stopping = stop_received != 0;
+    if (stopping && (descriptor(handle) == given_up || !room_to_write(descriptor(handle), stop_write_ms))) {
+      given_up = descriptor(handle);
+      return false;
+    }
+    size_t piece = stopping && length > PIPE_BUF ? PIPE_BUF : length;
+    ssize_t count = write(descriptor(handle), bytes, piece);
     if (count > 0) {
       bytes += count;
       length -= static_cast<size_t>(count);
@@ -92,9 +121,7 @@ bool write_handle(os_handle handle, const char* bytes, size_t length) {
     if (count < 0 && errno == EINTR) continue;
     // A standard output inherited in non-blocking mode: wait until it takes more.
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      struct pollfd wait_for = {descriptor(handle), POLLOUT, 0};
-      if (poll(&wait_for, 1, -1) < 0 && errno != EINTR) return false;
-      if (wait_for.revents & (POLLERR | POLLNVAL)) return false;
+      if (!stopping && !room_to_write(descriptor(handle), -1)) return false;
       continue;
     }
     return false;

@@ -22,6 +22,8 @@ namespace {
 // Why the started child could not exec the client; 0 while it has not failed.
 volatile int start_error = 0;
 
+const os_char* tried = default_client;
+
 // Makes `fd` the client's descriptor `target`, open across exec.
 bool hand_over(os_handle fd, int target) {
   // dup2 onto the same number is a no-op that leaves close-on-exec set.
@@ -71,8 +73,10 @@ void exec_client(char** argv) {
 [[noreturn]] void start_client(char** argv, pid_t parent, const sigset_t* mask) {
   // The client's signals as the wrapper found them; nothing of the wrapper's can run
   // here, since every signal stays blocked until the mask is the client's.
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
     if (sigismember(&client_default_signals, signal_number) == 1) signal(signal_number, SIG_DFL);
+    if (sigismember(&client_ignored_signals, signal_number) == 1) signal(signal_number, SIG_IGN);
+  }
   // The pipes' write ends are numbers past 2, since every standard descriptor is open:
   // the first hand_over cannot replace the second's.
   bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO) &&
@@ -95,8 +99,14 @@ void exec_client(char** argv) {
 
 bool command_line_fits(const os_char*, int, const os_char* const*) { return true; }
 
+const os_char* tried_program() { return tried; }
+
 bool create_process(const os_char* program, int, os_char** arguments) {
-  if (client_std[0] == no_handle || client_std[1] == no_handle) return false;
+  tried = program;
+  if (client_std[0] == no_handle || client_std[1] == no_handle) {
+    errno = EBADF;
+    return false;
+  }
   sigset_t every, mask_before;
   sigfillset(&every);
   sigprocmask(SIG_BLOCK, &every, &mask_before);
@@ -111,11 +121,14 @@ bool create_process(const os_char* program, int, os_char** arguments) {
   // certain before the relay starts.
   pid_t pid = vfork();
   if (pid == 0) start_client(arguments, parent, &mask_before);
+  int failure = pid < 0 ? errno : start_error;
   arguments[0] = own_name;
   bool started = pid > 0 && start_error == 0;
   if (pid > 0 && !started) waitpid(pid, nullptr, 0);
   if (started) keep_client(pid);
   // A stop request that came meanwhile is taken now, and passed on to the client.
   sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+  // The reason describe_failure gives: vfork's, or the exec's in the child.
+  if (!started) errno = failure;
   return started;
 }

@@ -1,7 +1,9 @@
 // POSIX: the record's file, wall clock and host name, and text in UTF-8.
 #include "platform/platform.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -9,8 +11,31 @@
 #include "utf8.h"
 
 os_handle open_for_append(const os_char* path) {
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  return fd >= 0 ? fd : no_handle;
+  // Nonblocking while it opens: a FIFO without a reader fails at once (ENXIO) rather
+  // than wait for one. Then blocking, so that a FIFO's write lands whole or not at all.
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) return no_handle;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    int failure = errno;
+    close(fd);
+    errno = failure;
+    return no_handle;
+  }
+  return fd;
+}
+
+bool is_pipe(os_handle handle) {
+  struct stat status;
+  return fstat(static_cast<int>(handle), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+size_t write_once(os_handle handle, const char* bytes, size_t length) {
+  ssize_t count;
+  // Interrupted before any byte went, it is still the one write.
+  do count = write(static_cast<int>(handle), bytes, length);
+  while (count < 0 && errno == EINTR);
+  return count > 0 ? static_cast<size_t>(count) : 0;
 }
 
 int64_t wall_clock_ms() {
@@ -32,6 +57,6 @@ size_t os_text_in_utf8(const os_char* text, size_t length, char* out, size_t cap
   return repair_utf8(text, length, out, capacity);
 }
 
-size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity) {
+size_t client_text_in_utf8(const char* bytes, size_t length, size_t, char* out, size_t capacity) {
   return repair_utf8(bytes, length, out, capacity);
 }

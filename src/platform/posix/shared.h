@@ -18,27 +18,33 @@ enum { not_opened = -2 };
 extern os_handle client_std[3];
 
 // stop_events: the signals the wrapper ignores or catches for itself that a client
-// must get at their default, as it would without the wrapper.
+// must get at their default, or ignored, as it would without the wrapper.
 extern sigset_t client_default_signals;
+extern sigset_t client_ignored_signals;
 
 // stop_events: takes the stop signals that were not ignored when the wrapper started
-// as the relay's events from now on, and adds them to client_default_signals. Called
-// with every signal blocked, just before the client starts. Where the wrapper cannot
-// have its wake-up pipe, they end it as ever.
+// as the relay's events from now on (stop_signal_set), and adds them to the client's
+// sets. Called with every signal blocked, just before the client starts. Where the
+// wrapper cannot have its wake-up pipe, they end it as ever.
 void catch_stop_signals();
+extern sigset_t stop_signal_set;
 
 // stop_events: the first stop request's signal, or 0; and the pipe whose read end
 // (stop_pipe[0], -1 without) polls readable once one has come.
 extern volatile sig_atomic_t stop_received;
 extern int stop_pipe[2];
 
-// stop_events: the client's process id while the stop handlers may signal it; 0 once
-// it has been reaped.
-extern volatile sig_atomic_t stop_target;
-
 // client: keeps the client that has just started, for the calls that signal, reap and
 // count it.
 void keep_client(pid_t pid);
+
+// client: the process id of the client create_process started, until it is reaped; -1
+// before and after.
+pid_t client_id();
+
+// client: sends the client a signal, from a handler too; nothing once it has been
+// reaped, so that the signal cannot reach another process that took its number.
+void send_client_signal(int signal_number);
 
 // client: reaps the client if it has ended (with options 0, once it has); true then,
 // and when there is none.

@@ -6,40 +6,74 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 sigset_t client_default_signals;
+sigset_t client_ignored_signals;
+sigset_t stop_signal_set;
 volatile sig_atomic_t stop_received = 0;
 int stop_pipe[2] = {-1, -1};
-volatile sig_atomic_t stop_target = 0;
 
 namespace {
 
-// The requests to stop the wrapper that it takes once the client runs: a handler notes
-// the first and wakes the pump's poll through stop_pipe.
-const int stop_signals[] = {SIGTERM, SIGHUP};
+// The requests to stop the wrapper that it takes once the client runs: those a
+// supervisor, timeout(1) or kill sends to end a job, each of which would otherwise end
+// the wrapper and leave the client running (the terminal's SIGINT and SIGQUIT are the
+// client's). A handler notes the first and wakes the pump's poll through stop_pipe.
+const int stop_signals[] = {SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2};
 // The relay ends a stop within the drain and the kill's grace; past this, something
-// holds it (a write to a stdout nobody reads), and the backstop ends the wrapper.
+// holds it, and the backstop ends the wrapper.
 enum { stop_backstop_seconds = 8 };
 
-// Ends the wrapper by the stop signal from a handler, the client killed first.
-void on_stop_backstop(int) {
-  if (stop_target > 0) kill(stop_target, SIGKILL);
+// The backstop's timer, which signals SIGALRM with SI_TIMER: no kill(), alarm() or
+// outside process can fire it. SIGALRM ignored when the wrapper started stays so.
+timer_t backstop_timer;
+bool backstop_armable = false;
+bool alarm_ignored = false;
+
+// The record the backstop appends, as keep_backstop_record last set it; line nullptr
+// for none. Set in an order the handler, which may come between any two, can rely on.
+const os_char* volatile backstop_path = nullptr;
+const char* volatile backstop_line = nullptr;
+volatile size_t backstop_length = 0;
+
+// Ends the wrapper by the stop signal from a handler: the client killed, the record
+// appended, with calls that can neither block nor take a lock.
+[[noreturn]] void on_stop_backstop() {
+  send_client_signal(SIGKILL);
+  const char* line = backstop_line;
+  if (line != nullptr) {
+    int fd = open(backstop_path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ssize_t written = write(fd, line, backstop_length);
+      (void)written;
+    }
+  }
   end_by_stop(stop_received);
 }
 
-void on_stop_signal(int signal_number) {
-  int saved = errno;
+void take_stop(int signal_number) {
   if (stop_received == 0) {
     stop_received = signal_number;
     // Passed on at once, and the end made certain: the relay, which takes the stop in
-    // turn, may be stuck in a write to a stdout that nobody reads.
-    if (stop_target > 0) kill(stop_target, signal_number);
-    alarm(stop_backstop_seconds);
+    // turn, may be held in a write that began before it.
+    send_client_signal(signal_number);
+    struct itimerspec when = {{0, 0}, {stop_backstop_seconds, 0}};
+    if (backstop_armable) timer_settime(backstop_timer, 0, &when, nullptr);
   }
   // Nonblocking: a full pipe already wakes the poll.
   ssize_t written = write(stop_pipe[1], "", 1);
   (void)written;
+}
+
+void on_stop_signal(int signal_number, siginfo_t* info, void*) {
+  int saved = errno;
+  if (signal_number == SIGALRM && info->si_code == SI_TIMER) {
+    if (stop_received != 0 && info->si_value.sival_ptr == &backstop_timer) on_stop_backstop();
+  } else if (signal_number != SIGALRM || !alarm_ignored) {
+    take_stop(signal_number);
+  }
   errno = saved;
 }
 
@@ -47,7 +81,8 @@ void on_stop_signal(int signal_number) {
 
 void shield_from_signals() {
   sigemptyset(&client_default_signals);
-  const int signals[] = {SIGINT, SIGQUIT, SIGPIPE};
+  sigemptyset(&client_ignored_signals);
+  const int signals[] = {SIGINT, SIGQUIT, SIGPIPE, SIGXFSZ};
   struct sigaction ignore;
   memset(&ignore, 0, sizeof ignore);
   ignore.sa_handler = SIG_IGN;
@@ -55,7 +90,8 @@ void shield_from_signals() {
   for (int signal_number : signals) {
     struct sigaction previous;
     // As system(3) does: the terminal's interrupt is the client's to act on. A closed
-    // stdout must show as a failed write (EPIPE), not end the wrapper.
+    // stdout must show as a failed write (EPIPE), and a file past the size limit
+    // (ulimit -f) as a short one (EFBIG), not end the wrapper.
     if (sigaction(signal_number, &ignore, &previous) == 0 && previous.sa_handler == SIG_DFL)
       sigaddset(&client_default_signals, signal_number);
   }
@@ -70,25 +106,39 @@ void shield_from_signals() {
 }
 
 void catch_stop_signals() {
+  sigemptyset(&stop_signal_set);
   if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigevent event;
+  memset(&event, 0, sizeof event);
+  event.sigev_notify = SIGEV_SIGNAL;
+  event.sigev_signo = SIGALRM;
+  event.sigev_value.sival_ptr = &backstop_timer;
+  backstop_armable = timer_create(CLOCK_MONOTONIC, &event, &backstop_timer) == 0;
   struct sigaction catcher;
   memset(&catcher, 0, sizeof catcher);
-  catcher.sa_handler = on_stop_signal;
+  catcher.sa_sigaction = on_stop_signal;
   sigemptyset(&catcher.sa_mask);
   for (int signal_number : stop_signals) sigaddset(&catcher.sa_mask, signal_number);
-  catcher.sa_flags = SA_RESTART;
-  struct sigaction backstop = catcher;
-  backstop.sa_handler = on_stop_backstop;
-  sigaction(SIGALRM, &backstop, nullptr);
-  // Exec sets a caught signal to its default: the client would get SIGALRM so anyway.
-  sigaddset(&client_default_signals, SIGALRM);
+  // No SA_RESTART: a stop interrupts a write to a stdout that nobody reads.
+  catcher.sa_flags = SA_SIGINFO;
   for (int signal_number : stop_signals) {
     struct sigaction previous;
-    // nohup's SIGHUP stays ignored, for the wrapper and the client.
-    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN &&
-        sigaction(signal_number, &catcher, nullptr) == 0)
-      sigaddset(&client_default_signals, signal_number);
+    if (sigaction(signal_number, nullptr, &previous) != 0) continue;
+    // nohup's SIGHUP stays ignored, for the wrapper and the client. SIGALRM is caught
+    // all the same, for the backstop's timer, and the client gets it ignored.
+    bool ignored = previous.sa_handler == SIG_IGN;
+    if (signal_number == SIGALRM) alarm_ignored = ignored;
+    if ((ignored && signal_number != SIGALRM) || sigaction(signal_number, &catcher, nullptr) != 0) continue;
+    sigaddset(&stop_signal_set, signal_number);
+    sigaddset(ignored ? &client_ignored_signals : &client_default_signals, signal_number);
   }
+}
+
+void keep_backstop_record(const os_char* path, const char* line, size_t length) {
+  backstop_line = nullptr;
+  backstop_path = path;
+  backstop_length = length;
+  backstop_line = line;
 }
 
 const char* stop_name(int stop) {

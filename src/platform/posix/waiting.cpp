@@ -68,21 +68,21 @@ const char* waiting_unseen() {
 }
 
 bool watch_client_input() {
+  long client = static_cast<long>(client_id());
   char path[64];
-  snprintf(path, sizeof path, "/proc/%ld/syscall", static_cast<long>(stop_target));
+  snprintf(path, sizeof path, "/proc/%ld/syscall", client);
   syscall_fd = open(path, O_RDONLY | O_CLOEXEC);
-  snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(stop_target));
+  snprintf(path, sizeof path, "/proc/%ld/stat", client);
   stat_fd = open(path, O_RDONLY | O_CLOEXEC);
   // The right to read them is checked at each read: a client that runs set-user-ID, say,
   // withholds them.
   char text[256];
-  return stop_target > 0 && read_proc(syscall_fd, text, sizeof text) > 0 &&
-         read_proc(stat_fd, text, sizeof text) > 0;
+  return client > 0 && read_proc(syscall_fd, text, sizeof text) > 0 && read_proc(stat_fd, text, sizeof text) > 0;
 }
 
 bool client_waits(bool) {
   // Cheapest first: output still on its way means the client was busy a moment ago.
-  if (commands_input < 0 || pump_holds_unread() || !empty_pipe(commands_input)) return false;
+  if (commands_input < 0 || pump_holds_output() || !empty_pipe(commands_input)) return false;
   // "NR ARG0 ...", the call it sleeps in; "running" while it runs. A read that has taken
   // bytes returns at once, so a sleeping read of an empty pipe is a new one.
   char text[256];
@@ -95,5 +95,5 @@ bool client_waits(bool) {
   const char* name_end = strrchr(text, ')');
   if (name_end == nullptr || name_end[1] != ' ' || name_end[2] != 'S') return false;
   // What it printed before it slept has reached the pipes by now, and is read.
-  return !pump_holds_unread();
+  return !pump_holds_output();
 }

@@ -1,14 +1,12 @@
 // Windows: a client writes in the console's code page, the ANSI one or UTF-8, and the
 // C runtime's failure texts are English whatever the display language.
-#include "platform/platform.h"
-
-#include <windows.h>
+#include "shared.h"
 
 size_t client_encoding_count() { return max_client_encodings; }
 
 size_t encode_for_client(const os_char* text, size_t length, size_t encoding, char* out,
                          size_t capacity) {
-  UINT page = encoding == 0 ? GetOEMCP() : encoding == 1 ? GetACP() : CP_UTF8;
+  UINT page = encoding == oem_encoding ? GetOEMCP() : encoding == ansi_encoding ? GetACP() : CP_UTF8;
   int written;
   BOOL defaulted = FALSE;
   if (page == CP_UTF8) {

@@ -108,8 +108,8 @@ void print_text(const char* text) {
 }
 
 void exit_process(int status) {
-  // The client has ended, or never ran: what it started and left running stays.
-  release_client_job();
+  // The client's job, if any, keeps its limit: a run that fails once the client has
+  // started takes the client with it, unless release_client_job has lifted it.
   ExitProcess(static_cast<UINT>(status));
 }
 

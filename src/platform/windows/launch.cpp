@@ -4,13 +4,17 @@
 
 #include "command_line.h"
 
-// Found through the system's program search.
+// Found through the program search, as every bare name is.
 const os_char default_client[] = L"ftp.exe";
 
 namespace {
 
 // The client's command line, as CreateProcessW takes it: it may change the characters.
 os_char command_line[command_line_size];
+
+// The program found, and the one create_process last tried.
+os_char found_program[32768];
+const os_char* tried = default_client;
 
 // The job the client runs in, held by this process alone: when the wrapper ends, however
 // it ends, its last handle closes and the client ends with it. nullptr where the system
@@ -63,8 +67,18 @@ bool command_line_fits(const os_char* program, int count, const os_char* const* 
   return build_client_line(program, count, arguments);
 }
 
+const os_char* tried_program() { return tried; }
+
 bool create_process(const os_char* program, int count, os_char** arguments) {
   if (!build_client_line(program, count, arguments)) return false;
+  // A bare name is looked for by the search, and started by the path it found: the
+  // command line's first word stays the name. A path is Windows's to resolve, as given.
+  tried = program;
+  const os_char* application = nullptr;
+  if (!names_a_path(program)) {
+    if (!find_program(program, found_program)) return false;
+    application = tried = found_program;
+  }
   STARTUPINFOEXW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.StartupInfo.cb = sizeof startup;
@@ -105,11 +119,15 @@ bool create_process(const os_char* program, int count, os_char** arguments) {
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
   DWORD creation = CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
-  bool started = CreateProcessW(nullptr, command_line, nullptr, nullptr, TRUE, creation, nullptr,
+  bool started = CreateProcessW(application, command_line, nullptr, nullptr, TRUE, creation, nullptr,
                                 nullptr, &startup.StartupInfo, &process);
+  DWORD failure = GetLastError();
   if (listed) DeleteProcThreadAttributeList(startup.lpAttributeList);
   if (input_copy != nullptr) CloseHandle(input_copy);
-  if (!started) return false;
+  if (!started) {
+    SetLastError(failure);  // for describe_failure
+    return false;
+  }
   // Inside a job that cannot nest, say: the client runs as it would without one.
   if (client_job != nullptr && !AssignProcessToJobObject(client_job, process.hProcess)) {
     CloseHandle(client_job);

@@ -14,11 +14,12 @@ char pump_buffers[2][chunk_size];
 // Under sink_lock: calls to the sink so far, and which streams have had their end mark.
 DWORD pump_reads;
 bool pump_ended[2];
-// With pump_watch_reads: each read handed on sets pump_read_event, and pump_holding[s]
-// marks a read of stream s taken from its pipe and not yet handed on.
+// Set while a reader holds bytes it has read but not yet handed on; with
+// pump_watch_reads, from before it takes them.
+volatile LONG pump_holding[2];
+// With pump_watch_reads: each read handed on sets pump_read_event.
 bool pump_watching = false;
 HANDLE pump_read_event = nullptr;
-volatile LONG pump_holding[2];
 
 // Waits, taking nothing, until the pipe holds bytes or has ended: a read of no bytes
 // returns then. The read that follows is held until the sink has had it.
@@ -50,14 +51,13 @@ DWORD WINAPI pump_one(LPVOID parameter) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
     if (pump_watching) await_bytes(stream);
     size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
+    InterlockedExchange(&pump_holding[stream], count > 0);
     EnterCriticalSection(&sink_lock);
     pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
     ++pump_reads;
     if (count == 0) pump_ended[stream] = true;
-    if (pump_watching) {
-      InterlockedExchange(&pump_holding[stream], 0);
-      SetEvent(pump_read_event);
-    }
+    InterlockedExchange(&pump_holding[stream], 0);
+    if (pump_watching) SetEvent(pump_read_event);
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
   }
@@ -99,6 +99,24 @@ pump_news pump_wait(int ms, bool watch_client) {
           static_cast<int>(stop_request)};
 }
 
+bool pump_holds_output() {
+  // The readers may not have run since the client wrote: what the pipes hold counts too.
+  // The pipe first: with pump_watch_reads a reader is marked before it takes bytes, and
+  // the mark goes only with the sink's lock, which the caller holds.
+  for (int s = 0; s < 2; ++s) {
+    DWORD waiting = 0;
+    if ((!pump_ended[s] && PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) ||
+        pump_holding[s] != 0)
+      return true;
+  }
+  return false;
+}
+
+void pump_watch_reads() {
+  pump_read_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  pump_watching = pump_read_event != nullptr;
+}
+
 void end_pump() {
   // A reader may still wait on a pipe that another process holds open: its stream ends
   // here. The lock stays held, so that no read is handed on after the return; the
@@ -109,21 +127,4 @@ void end_pump() {
   // process that ends beside a thread that is ending dies of SIGSEGV now and then.
   for (int s = 0; s < 2; ++s)
     if (pump_ended[s] && pump_threads[s] != nullptr) WaitForSingleObject(pump_threads[s], INFINITE);
-}
-
-void pump_watch_reads() {
-  pump_read_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  pump_watching = pump_read_event != nullptr;
-}
-
-bool pump_holds_unread() {
-  for (int s = 0; s < 2; ++s) {
-    if (pump_ended[s]) continue;
-    // In this order: a read takes bytes only once it is marked held, and the mark goes
-    // only with the sink's lock, which the caller holds.
-    DWORD held = 0;
-    if (PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &held, nullptr) && held > 0) return true;
-    if (pump_holding[s] != 0) return true;
-  }
-  return false;
 }

@@ -1,16 +1,37 @@
 // Windows: the record's file, wall clock and host name, and text in UTF-8.
-#include "platform/platform.h"
-
-#include <windows.h>
+#include "shared.h"
 
 #include "utf8.h"
 
+namespace {
+
+bool whole_utf8(const char* bytes, size_t length) {
+  for (size_t at = 0; at < length;) {
+    size_t size = utf8_character(bytes + at, length - at);
+    if (size == 0) return false;
+    at += size;
+  }
+  return true;
+}
+
+}  // namespace
+
 os_handle open_for_append(const os_char* path) {
   // FILE_APPEND_DATA alone: every write goes to the end, whoever else appends. Shared,
-  // so that other runs can append at the same time; not inheritable.
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? no_handle : reinterpret_cast<os_handle>(file);
+  // so that other runs can append at the same time and a rotation can rename the file
+  // while a run holds it; not inheritable.
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? no_handle : wrap(file);
+}
+
+bool is_pipe(os_handle handle) { return GetFileType(native(handle)) == FILE_TYPE_PIPE; }
+
+size_t write_once(os_handle handle, const char* bytes, size_t length) {
+  DWORD written = 0;
+  if (!WriteFile(native(handle), bytes, static_cast<DWORD>(length), &written, nullptr))
+    return 0;
+  return written;
 }
 
 int64_t wall_clock_ms() {
@@ -47,17 +68,12 @@ size_t host_name(char* name, size_t capacity) {
   return length;
 }
 
-size_t client_bytes_in_utf8(const char* bytes, size_t length, char* out, size_t capacity) {
-  bool utf8 = true;
-  for (size_t at = 0; at < length && utf8;) {
-    size_t size = utf8_character(bytes + at, length - at);
-    utf8 = size > 0;
-    at += size;
-  }
-  if (utf8) return repair_utf8(bytes, length, out, capacity);
-  // The console's code page, which ftp.exe writes in.
+size_t client_text_in_utf8(const char* bytes, size_t length, size_t encoding, char* out, size_t capacity) {
+  // Not known: UTF-8 where the whole is UTF-8, else the console's page, ftp.exe's.
+  if (encoding == unknown_encoding) encoding = whole_utf8(bytes, length) ? utf8_encoding : oem_encoding;
+  if (encoding == utf8_encoding) return repair_utf8(bytes, length, out, capacity);
   static wchar_t wide[4096];
-  int units = MultiByteToWideChar(CP_OEMCP, 0, bytes, static_cast<int>(length < 4096 ? length : 4096),
-                                  wide, 4096);
+  int units = MultiByteToWideChar(encoding == ansi_encoding ? CP_ACP : CP_OEMCP, 0, bytes,
+                                  static_cast<int>(length < 4096 ? length : 4096), wide, 4096);
   return units > 0 ? os_text_in_utf8(wide, static_cast<size_t>(units), out, capacity) : 0;
 }

@@ -14,6 +14,10 @@ inline os_handle wrap(HANDLE handle) { return reinterpret_cast<os_handle>(handle
 // nullptr for input: the wrapper's own.
 extern HANDLE client_std[3];
 
+// client_text: the client encodings' numbers: the console's (OEM) code page, the ANSI
+// one, UTF-8.
+enum { oem_encoding, ansi_encoding, utf8_encoding };
+
 // stop_events: the console's request to end the wrapper once it has come, and the event
 // that wakes the relay for it (nullptr without).
 extern volatile LONG stop_request;
@@ -26,9 +30,15 @@ extern HANDLE client_process;
 // client: whether the client has ended.
 bool client_done();
 
-// launch: lets what the client started and left running outlive the wrapper, as it
-// would without the client's job.
-void release_client_job();
+// program_search: whether a client's program name holds a path (a \, / or :), which is
+// taken as given, not searched.
+bool names_a_path(const os_char* program);
+
+// program_search: finds `program`, a bare name, with .exe where it has no extension, in
+// the wrapper's folder, the system folders and PATH, never the current folder, and
+// writes its path into `path` (32768 units). False, with ERROR_FILE_NOT_FOUND, where it
+// is in none.
+bool find_program(const os_char* program, os_char* path);
 
 // commands: the argument whose "-s:FILE" the client gets as "-s:" and the name of the
 // wrapper's pipe (commands_pipe_argument) in its place; 0 for none.

@@ -29,6 +29,9 @@ void shield_from_signals() {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+// Windows ends the process itself a few seconds after the console's event: no backstop.
+void keep_backstop_record(const os_char*, const char*, size_t) {}
+
 const char* stop_name(int stop) {
   if (stop == CTRL_CLOSE_EVENT) return "CTRL_CLOSE_EVENT";
   return stop == CTRL_LOGOFF_EVENT ? "CTRL_LOGOFF_EVENT" : "CTRL_SHUTDOWN_EVENT";

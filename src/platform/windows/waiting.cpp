@@ -7,4 +7,4 @@ const bool waiting_shown_by_prompt = true;
 
 const char* waiting_unseen() { return nullptr; }
 
-bool client_waits(bool prompt_shown) { return prompt_shown && !pump_holds_unread(); }
+bool client_waits(bool prompt_shown) { return prompt_shown && !pump_holds_output(); }
