@@ -128,7 +128,7 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo "  these two rows and the next alone."
   echo "- Idle with VESKAR_ON_FAILURE=stop: five runs one after another, each client reading one"
   echo "  line of two and then sleeping 2 s, as on one long command; veskar looks whether it waits"
-  echo "  for the next line at growing intervals, up to a quarter of a second. Taken as the idle rows are."
+  echo "  for the next line at growing intervals, up to half a second. Taken as the idle rows are."
   echo "- Cost of a line with VESKAR_ON_FAILURE=stop (bench/stop_lines.py): \`user\`, 200 \`pwd\`"
   echo "  lines and \`quit\` on stdin through veskar and tnftp, then inetutils-ftp, against"
   echo "  pyftpdlib on 127.0.0.1; three runs with the setting and three without, interleaved, after"

@@ -16,7 +16,7 @@ enum {
   buffer_size = 8192,  // a line up to this long goes to the client in one write
   // The longest pause between two looks at a client that works on one command: it keeps
   // the wrapper's own time within its idle target.
-  longest_pause_ms = 250,
+  longest_pause_ms = 500,
 };
 
 enum script_phase {
