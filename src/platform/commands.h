@@ -55,6 +55,12 @@ const char* waiting_unseen();
 // (Linux: it cannot read the client's /proc files, which it keeps open).
 const char* start_commands();
 
+// The pump's part (pump.cpp), before start_pump: pump_wait then returns soon after a
+// read is handed on (POSIX always does), and pump_holds_output, called beside pump_wait,
+// misses no byte the client wrote before it (Windows: a reader is marked before it takes
+// bytes).
+void pump_watch_reads();
+
 // Whether the client waits for its next line now, and everything it printed before is
 // read and handed on (pump_holds_output). Linux: its input pipe is empty, and it sleeps
 // (state S) in a read of descriptor 0. Windows: `prompt_shown`, the caller's verdict on

@@ -226,11 +226,6 @@ bool pump_holds_output();
 // pipe) to the sink. No call to the sink comes after it.
 void end_pump();
 
-// Before start_pump: pump_wait then returns soon after a read is handed on (POSIX always
-// does), and pump_holds_output, called beside pump_wait, misses no byte the client wrote
-// before it (Windows: a reader is marked before it takes bytes).
-void pump_watch_reads();
-
 // --- How the client writes its text ---
 
 // The encodings a client may write its text in: on Windows the OEM code page (the

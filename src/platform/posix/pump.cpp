@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/commands.h"
+
 namespace {
 
 // A pipe's worth of reads: the default pipe holds 16 pages.

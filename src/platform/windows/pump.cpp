@@ -2,6 +2,8 @@
 // through only inside pump_wait.
 #include "shared.h"
 
+#include "platform/commands.h"
+
 namespace {
 
 // The relay's state shared by both reader threads. The main thread holds sink_lock but
