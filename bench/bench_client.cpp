@@ -5,6 +5,8 @@
 //               128 KiB; 64 KiB when not given)
 //   P:N         N times: wait for one byte on stdin, write the monotonic clock (ns, 8
 //               bytes) to descriptor 3, then write the 5-byte prompt "ftp> " to stdout
+//   l:MS        read one line from stdin, as a client reads a command, then sleep MS
+//               milliseconds, writing nothing: one long command
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -81,6 +83,13 @@ int main(int argc, char** argv) {
         return 99;
       }
       flood(total, write_size);
+    } else if (strncmp(action, "l:", 2) == 0) {
+      char line[4096];
+      if (fgets(line, sizeof line, stdin) == nullptr) return 98;
+      long ms = atol(action + 2);
+      struct timespec wait = {ms / 1000, (ms % 1000) * 1000000L};
+      while (nanosleep(&wait, &wait) != 0) {
+      }
     } else if (strncmp(action, "P:", 2) == 0) {
       prompts(atol(action + 2));
     } else {

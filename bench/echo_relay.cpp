@@ -19,7 +19,7 @@ int main() {
   if (pipe(quiet) != 0) return 1;
   close(quiet[1]);
   start_pump(0, quiet[0], echo_only);
-  watch_relay(&system_watch_calls, 0, nullptr, nullptr);
+  watch_relay(&system_watch_calls, 0, nullptr, nullptr, 0);
   end_pump();
   return 0;
 }

@@ -30,6 +30,8 @@ echo "scanner (Google Benchmark, one core)..." >&2
 echo "whole process (relay 11 + 2 x 7 x 1 GiB, 300 start-ups, 5 s idle, 100 prompts)..." >&2
 "$bin/process_bench" build/bench/veskar "$bin/bench_client" "$bin/plain_relay" "$bin/echo_relay" \
   >"$out/process.txt" || true
+echo "VESKAR_ON_FAILURE=stop (200 pwd lines against pyftpdlib, each Debian client)..." >&2
+/usr/bin/python3 bench/stop_lines.py build/bench/veskar >>"$out/process.txt" || true
 
 # Median GB/s (1e9 bytes) of one benchmark and stream, from the CSV.
 rate() {
@@ -123,7 +125,14 @@ cpu=$(awk -F': ' '/^Model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo "  and end). The relay's CPU rows are taken the same way. The second row does the same with"
   echo "  VESKAR_IDLE_TIMEOUT=3600: the watchdog wakes once a second while the client is"
   echo "  quiet and reads the client's /proc/PID/io. \`process_bench ... --idle\` measures"
-  echo "  these two rows alone."
+  echo "  these two rows and the next alone."
+  echo "- Idle with VESKAR_ON_FAILURE=stop: five runs one after another, each client reading one"
+  echo "  line of two and then sleeping 2 s, as on one long command; veskar looks whether it waits"
+  echo "  for the next line at growing intervals, up to half a second. Taken as the idle rows are."
+  echo "- Cost of a line with VESKAR_ON_FAILURE=stop (bench/stop_lines.py): \`user\`, 200 \`pwd\`"
+  echo "  lines and \`quit\` on stdin through veskar and tnftp, then inetutils-ftp, against"
+  echo "  pyftpdlib on 127.0.0.1; three runs with the setting and three without, interleaved, after"
+  echo "  one warm-up; the difference of the medians' wall times, over 200."
   echo "- Latency: the client waits for a byte on stdin, stamps the monotonic clock on"
   echo "  descriptor 3, writes \"ftp> \"; the harness stamps its arrival on veskar's stdout."
   echo "- Peak RSS: VmHWM of veskar from /proc while it runs (wait4's ru_maxrss would count the"

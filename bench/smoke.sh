@@ -5,3 +5,4 @@
 set -eu
 "$1" --benchmark_min_time=0.0001 >/dev/null
 "$2" "$3" "$4" "$5" "$6" --smoke >/dev/null
+/usr/bin/python3 "$(dirname "$0")/stop_lines.py" "$3" --smoke >/dev/null

@@ -1,5 +1,6 @@
 #!/bin/sh
-# make demo: veskar on two real FTP sessions, one good and one that goes wrong.
+# make demo: veskar on real FTP sessions: a good one, one that goes wrong, and one whose
+# failure VESKAR_ON_FAILURE=stop keeps from deleting the server's only copy of a file.
 #
 # Starts a throwaway FTP server (pyftpdlib) on 127.0.0.1, runs the system's ftp client
 # through veskar with a scripted session on stdin, and prints each exit status with
@@ -92,13 +93,16 @@ say "Client: $client (resolves to $(readlink -f "$client"))."
 say "Each session runs: veskar -n -v -p 127.0.0.1 $port < commands"
 say "  (-n: log in with the 'user' command, -v: show the server's replies, -p: passive mode)"
 
-# Runs one session through veskar, its commands on stdin; leaves the status in $status.
+# Runs one session through veskar, its commands on stdin, with the settings given after
+# the file (NAME=VALUE); leaves the status in $status.
 run_session() {
+  commands=$1
+  shift
   say "Commands on stdin:"
-  sed 's/^/    /' "$1"
+  sed 's/^/    /' "$commands"
   say "Output:"
   status=0
-  (cd "$work/client" && "$veskar" -n -v -p 127.0.0.1 "$port" <"$1") || status=$?
+  (cd "$work/client" && env "$@" "$veskar" -n -v -p 127.0.0.1 "$port" <"$commands") || status=$?
   say ""
   say ">>> exit status $status: $(meaning $status)"
 }
@@ -139,11 +143,46 @@ direct=0
 (cd "$work/client" && ftp -n -v -p 127.0.0.1 "$port" <"$work/bad.txt" >/dev/null 2>&1) || direct=$?
 say "    For comparison, the same session straight through ftp, without veskar: exit status $direct."
 
+# --- Session 3: a download that fails, then a delete of the server's only copy, run
+# without VESKAR_ON_FAILURE and with VESKAR_ON_FAILURE=stop.
+cat >"$work/nightly.txt" <<EOF
+user $user $password
+binary
+get daily.csv /dev/full
+delete daily.csv
+quit
+EOF
+# Says whether the server still has daily.csv; leaves "kept" or "deleted" in $left.
+server_file() {
+  left=deleted
+  [ -f "$work/server-root/daily.csv" ] && left=kept
+  if [ $left = kept ]; then
+    say "    The server's daily.csv after this run: still there."
+  else
+    say "    The server's daily.csv after this run: DELETED, and the download never arrived."
+  fi
+}
+heading "Session 3a: download daily.csv onto a full disk (/dev/full), then delete it on the server"
+printf 'date,amount\n2026-12-08,42\n' >"$work/server-root/daily.csv"
+run_session "$work/nightly.txt" VESKAR_ON_FAILURE=continue
+server_file
+without=$left
+heading "Session 3b: the same with VESKAR_ON_FAILURE=stop"
+printf 'date,amount\n2026-12-08,42\n' >"$work/server-root/daily.csv"
+run_session "$work/nightly.txt" VESKAR_ON_FAILURE=stop
+stopped=$status
+server_file
+with=$left
+say "    veskar handed the client each line only once it waited for one, and none after the"
+say "    failed download: the delete never reached the server."
+
 heading "Summary"
-say "Session 1 ended with $good, session 2 with $bad."
+say "Session 1 ended with $good, session 2 with $bad, session 3b with $stopped."
+say "Session 3: without VESKAR_ON_FAILURE=stop the server's only copy was $without; with it, $with."
 say "Each '*************** Error Found ***************' block above is veskar's report"
 say "of one failure sign; the client's own lines pass through unchanged."
 say "A script only has to look at veskar's exit status."
 
-# The demo fails if veskar did not tell the two sessions apart.
-[ "$good" = 0 ] && { [ "$bad" = 2 ] || [ "$bad" = 3 ]; }
+# The demo fails if veskar did not tell the sessions apart, or the stop let the delete through.
+[ "$good" = 0 ] && { [ "$bad" = 2 ] || [ "$bad" = 3 ]; } && [ "$stopped" = 2 ] && [ "$with" = kept ] &&
+  [ "$without" = deleted ]

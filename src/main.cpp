@@ -3,6 +3,7 @@
 #include "handles.h"
 #include "platform/platform.h"
 #include "run/relay.h"
+#include "run/script.h"
 #include "record/record.h"
 #include "scan/report.h"
 #include "scan/entries.h"
@@ -47,6 +48,8 @@ int os_main(int argc, os_char** argv) {
     report_failure(problem, record_path());
   // Nor with a search that could not place every entry it was given.
   if (const char* problem = prepare_search()) report_fatal(problem);
+  // Nor with commands to hand over a line at a time that it could not (VESKAR_ON_FAILURE).
+  if (const char* problem = prepare_script(argc, argv)) report_fatal(problem);
   // Nor with a command line that would be cut short (Windows).
   if (!command_line_fits(client_program(), argc, argv)) report_fatal("Command line too long");
 
@@ -71,6 +74,7 @@ int os_main(int argc, os_char** argv) {
     report_failure("Re-redirecting Stdout failed\n", os_literal("stdout"));
   if (!set_std_handle(std_error_slot, saved_stderr))
     report_failure("Re-redirecting Stderr failed\n", os_literal("stderr"));
+  if (const char* problem = start_script()) report_fatal(problem);
 
   relay_streams();
   finish_record(exit_status, nullptr);

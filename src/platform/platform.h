@@ -27,14 +27,14 @@ typedef char os_char;
 // --- Standard handles and pipes ---
 
 // Which of the process's standard handles an operation concerns.
-enum std_slot { std_output_slot, std_error_slot };
+enum std_slot { std_output_slot, std_error_slot, std_input_slot };
 
 // The process's standard handle of that kind as the process has it now; no_handle when
 // the process has none.
 os_handle get_std_handle(std_slot slot);
 
 // Makes `handle` the standard handle of that kind that a client started afterwards
-// takes. False on failure.
+// takes. False on failure. Unless set, the client's input is the wrapper's own.
 bool set_std_handle(std_slot slot, os_handle handle);
 
 // Creates an anonymous byte pipe with the system's default buffer size. Either end can

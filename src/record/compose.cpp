@@ -41,6 +41,14 @@ void put_arguments(json_text* json, size_t room) {
   json_put(json, "]");
 }
 
+// A count, or null where there is none.
+void put_count(json_text* json, bool known, size_t count) {
+  if (known)
+    json_put_number(json, count);
+  else
+    json_put(json, "null");
+}
+
 void put_sign(json_text* json, const kept_sign& sign, size_t text_room) {
   static char utf8[3 * 1024];
   // The wrapper's own texts are ASCII; the client's are in the encodings it writes.
@@ -60,6 +68,8 @@ void put_sign(json_text* json, const kept_sign& sign, size_t text_room) {
     json_put_number(json, sign.line);
   else
     json_put(json, "null");
+  json_put(json, ",\"script_line\":");
+  put_count(json, facts.scripted, sign.script_line);
   json_put(json, sign.ignored ? ",\"ignored\":true}" : ",\"ignored\":false}");
 }
 
@@ -127,6 +137,18 @@ void put_record(json_text* json, const record_form& form, int status, const char
   }
   json_put(json, "],\"transfers_left_out\":");
   json_put_number(json, facts.transfer_count - form.transfers);
+  json_put(json, ",\"script\":");
+  if (facts.script_ended) {
+    json_put(json, "{\"lines_sent\":");
+    json_put_number(json, facts.lines_sent);
+    json_put(json, ",\"lines_not_sent\":");
+    json_put_number(json, facts.lines_not_sent);
+    json_put(json, ",\"stopped_at_line\":");
+    put_count(json, facts.script_stopped, facts.stopped_at_line);
+    json_put(json, "}");
+  } else {
+    json_put(json, "null");
+  }
   json_put(json, "}\n");
 }
 

@@ -16,6 +16,7 @@ void record_sign(record_kind kind, const char* text, size_t length, size_t encod
     sign.encoding = encoding;
     sign.stream = stream;
     sign.line = line_number;
+    sign.script_line = facts.script_line;
     sign.ignored = ignored;
     sign.length = text == nullptr ? 0 : length < sizeof sign.text ? length : sizeof sign.text;
     if (sign.length > 0) memcpy(sign.text, text, sign.length);
@@ -40,4 +41,17 @@ void record_transfer(bool sent, unsigned long long bytes) {
 
 void record_output(int stream, size_t length) {
   if (keeping_record()) facts.bytes[stream] += length;
+}
+
+void record_script_line(size_t line) {
+  facts.scripted = true;
+  facts.script_line = line;
+}
+
+void record_script(size_t sent, size_t not_sent, bool stopped, size_t stopped_at) {
+  facts.script_ended = true;
+  facts.lines_sent = sent;
+  facts.lines_not_sent = not_sent;
+  facts.script_stopped = stopped;
+  facts.stopped_at_line = stopped_at;
 }

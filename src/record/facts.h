@@ -13,6 +13,7 @@ struct kept_sign {
   size_t encoding;
   int stream;
   size_t line;
+  size_t script_line;  // the line of the commands the client carried out then
   bool ignored;
   size_t length;
   char text[1024];  // more than any report shows
@@ -42,6 +43,15 @@ struct run_facts {
   client_end end;
   unsigned long long bytes[2];
   const os_char* error_detail;
+  // VESKAR_ON_FAILURE=stop: whether the commands go a line at a time (the signs then name
+  // a line), the line the client carries out now, and once the run has ended the account.
+  bool scripted;
+  size_t script_line;
+  bool script_ended;
+  size_t lines_sent;
+  size_t lines_not_sent;
+  bool script_stopped;
+  size_t stopped_at_line;
 };
 extern run_facts facts;
 

@@ -51,6 +51,15 @@ void record_output(int stream, size_t length);
 // wrapper be held from now on: at the start, and once the stop is reported.
 void prepare_stop_record();
 
+// VESKAR_ON_FAILURE=stop: notes the line of the commands the client carries out from now
+// on, the last one handed over (0 before the first), which every sign noted from now on
+// names. Without a call, the signs name none.
+void record_script_line(size_t line);
+
+// Notes the commands' account at the run's end: the lines handed over, those read or
+// left in the source and not handed over, and whether the stop came, at which line.
+void record_script(size_t sent, size_t not_sent, bool stopped, size_t stopped_at);
+
 // The status of a run that ends by the stop veskar was asked for: it has none.
 enum { record_stopped = -1 };
 

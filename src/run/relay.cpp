@@ -9,6 +9,7 @@
 #include "record/record.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
+#include "run/script.h"
 #include "run/watchdog.h"
 
 namespace {
@@ -79,6 +80,7 @@ void reset_relay() {
 void relay_chunk(int stream, const char* bytes, size_t length) {
   if (length == 0) {
     finish_scan(stream);
+    script_saw_output(stream, bytes, length);
     return;
   }
   record_output(stream, length);
@@ -92,6 +94,7 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
   e.shown = 0;
   scan_chunk(stream, bytes, length, show_through, nullptr);
   echo(stream, bytes + e.shown, length - e.shown);
+  script_saw_output(stream, bytes, length);
 }
 
 void relay_streams() {
@@ -101,18 +104,24 @@ void relay_streams() {
     report_failure("Closing error handle failed", os_literal("pipe"));
   reset_relay();
   start_pump(output_pipe.read_end, error_pipe.read_end, relay_chunk);
-  static const held_output held = {held_reports_due, release_held_reports};
-  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, &held);
+  // Held reports are due once their line has paused (its bytes, had any come, would have
+  // moved it); the client's next command, once it may wait for it.
+  static const timed_hook hooks[] = {{held_reports_due, release_held_reports}, {script_due, script_step}};
+  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, hooks,
+                         script_running() ? 2 : 1);
   end_pump();
   // The client's output is over: nothing waits for a line any more.
   release_held_reports();
   // Asked to stop: reported after all the client printed, its last unfinished lines
   // scanned; the client's end is the stop's doing.
   if (stop != 0) {
+    // First, so that the record the stop's report prepares for the backstop has it too.
+    end_script();
     report_stop(stop_name(stop));
     finish_record(record_stopped, nullptr);
     end_by_stop(stop);
   }
   // How the client ended is its last word, after everything it printed.
   if (!stopped) report_client_end(client_ending());
+  end_script();
 }

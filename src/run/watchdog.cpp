@@ -75,10 +75,20 @@ int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64
   return static_cast<int>((watch->next_look < deadline ? watch->next_look : deadline) - now);
 }
 
+// The earliest time a hook is due; 0 when none is.
+int64_t earliest(const timed_hook* hooks, size_t count) {
+  int64_t first = 0;
+  for (size_t h = 0; h < count; ++h) {
+    int64_t due = hooks[h].due();
+    if (due != 0 && (first == 0 || due < first)) first = due;
+  }
+  return first;
+}
+
 }  // namespace
 
 int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled,
-                const held_output* held) {
+                const timed_hook* hooks, size_t count) {
   watchdog watch = {idle_seconds > 0 ? watch_watching : watch_off, 0, 0, 0, 0, 0, {0, 0}, 0, 0};
   if (watch.phase == watch_watching) {
     watch.quiet_limit = static_cast<int64_t>(idle_seconds) * 1000;
@@ -86,15 +96,17 @@ int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler s
   }
   pump_news news = {0, false, false, 0};
   for (;;) {
-    int64_t due = held != nullptr ? held->due() : 0;
-    // Off and holding nothing, the clock is never read: an idle relay costs nothing until
+    int64_t due = earliest(hooks, count);
+    // Off and with nothing due, the clock is never read: an idle relay costs nothing until
     // a pipe moves.
     bool timed = watch.phase != watch_off || news.stop != 0 || due != 0;
     int64_t now = timed ? calls->clock_ms() : 0;
-    // Due: the line has paused (its bytes, had any come, would have moved it).
     if (due != 0 && now >= due) {
-      held->release();
-      due = 0;
+      for (size_t h = 0; h < count; ++h) {
+        int64_t at = hooks[h].due();
+        if (at != 0 && now >= at) hooks[h].run();
+      }
+      due = earliest(hooks, count);
     }
     int wait = look(&watch, calls, news, now);
     if (wait == relay_over) break;

@@ -4,6 +4,7 @@
 // own: the platform's come through watch_calls.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "platform/platform.h"
@@ -28,11 +29,12 @@ typedef void (*stall_handler)();
 
 enum { drain_seconds = 2, look_ms = 1000 };
 
-// Output the relay holds back for a while: when it is due (on clock_ms; 0 when nothing
-// is held), and what writes it.
-struct held_output {
+// Work the relay does at a time of its own, between waits: held reports, the client's
+// next command. `due`: when it is due next, on clock_ms, or 0 for not at all; once it
+// has run, it is due later or not at all.
+struct timed_hook {
   int64_t (*due)();
-  void (*release)();
+  void (*run)();
 };
 
 // Relays between start_pump and end_pump, through `calls`, until both pipes have ended
@@ -49,6 +51,6 @@ struct held_output {
 // what the client prints as it ends is relayed until the pipes end, for drain_seconds
 // at most. A client still there stop_grace_seconds after the request is killed, and
 // waited for as long again at most. Returns the request, or 0 when none came.
-// What `held` holds (nullptr: nothing ever) is released once it is due.
+// Each of the `count` hooks runs whenever it is due, never beside a call to the sink.
 int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler stalled,
-                const held_output* held);
+                const timed_hook* hooks, size_t count);

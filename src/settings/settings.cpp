@@ -1,15 +1,19 @@
 #include "settings/settings.h"
 
+#include <string.h>
+
 #include "platform/platform.h"
 #include "settings/text_list.h"
 #include "text.h"
 
 unsigned idle_timeout_seconds = 0;
+bool stop_on_failure = false;
 
 namespace {
 
 text_list ignored_texts;  // VESKAR_IGNORE
 text_list site_texts;     // VESKAR_SIGNS
+text_list prompt_texts;   // VESKAR_PROMPTS
 
 // A list setting: its variable, where it is kept, its shortest text and its messages.
 struct list_setting {
@@ -29,6 +33,11 @@ const list_setting sign_setting = {
      "VESKAR_SIGNS holds a text longer than 255 characters",
      "VESKAR_SIGNS holds a text shorter than 4 characters",
      "VESKAR_SIGNS holds a text the client cannot write"}};
+const list_setting prompt_setting = {
+    "VESKAR_PROMPTS", &prompt_texts, 1,
+    {"VESKAR_PROMPTS is longer than 4095 characters", "VESKAR_PROMPTS holds more than 32 texts",
+     "VESKAR_PROMPTS holds a text longer than 255 characters", nullptr,
+     "VESKAR_PROMPTS holds a text the client cannot write"}};
 
 const char* take_list(const list_setting* setting, const os_char* value, size_t length) {
   return take_text_list(setting->list, value, length, setting->shortest, &setting->messages);
@@ -83,6 +92,18 @@ const char* take_sign_list(const os_char* value) {
   return take_list(&sign_setting, value, value != nullptr ? text_length(value) : 0);
 }
 
+const char* take_prompt_list(const os_char* value) {
+  return take_list(&prompt_setting, value, value != nullptr ? text_length(value) : 0);
+}
+
+const char* take_on_failure(const char* value) {
+  stop_on_failure = false;
+  if (value == nullptr || value[0] == '\0' || strcmp(value, "continue") == 0) return nullptr;
+  if (strcmp(value, "stop") != 0) return "VESKAR_ON_FAILURE is neither continue nor stop";
+  stop_on_failure = true;
+  return nullptr;
+}
+
 const char* take_client(const os_char* value) {
   client_value = nullptr;
   if (value == nullptr || value[0] == '\0') return nullptr;
@@ -102,6 +123,8 @@ const char* read_settings() {
   if (const char* problem = take_idle_timeout(read_environment("VESKAR_IDLE_TIMEOUT"))) return problem;
   if (const char* problem = read_list(&ignore_setting)) return problem;
   if (const char* problem = read_list(&sign_setting)) return problem;
+  if (const char* problem = take_on_failure(read_environment("VESKAR_ON_FAILURE"))) return problem;
+  if (const char* problem = read_list(&prompt_setting)) return problem;
   if (read_os_environment("VESKAR_LOG", record_path_value, 32768) >= 32768)
     return "VESKAR_LOG is longer than the system's longest value";
 #ifdef _WIN32
@@ -132,3 +155,10 @@ const char* site_sign(size_t sign, size_t* length) {
 }
 
 size_t site_sign_encoding(size_t sign) { return site_texts.encoding[sign]; }
+
+size_t site_prompt_count() { return prompt_texts.count; }
+
+const char* site_prompt(size_t prompt, size_t* length) {
+  *length = prompt_texts.length[prompt];
+  return prompt_texts.bytes + prompt_texts.start[prompt];
+}

@@ -15,8 +15,12 @@ enum {
 // stopped; 0 when it never is.
 extern unsigned idle_timeout_seconds;
 
-// Reads VESKAR_IDLE_TIMEOUT, VESKAR_IGNORE, VESKAR_SIGNS, VESKAR_FTP and VESKAR_LOG and
-// keeps them.
+// VESKAR_ON_FAILURE=stop: the client gets its commands a line at a time, and none after
+// the first sign that counts.
+extern bool stop_on_failure;
+
+// Reads VESKAR_IDLE_TIMEOUT, VESKAR_IGNORE, VESKAR_SIGNS, VESKAR_ON_FAILURE,
+// VESKAR_PROMPTS, VESKAR_FTP and VESKAR_LOG and keeps them.
 // Returns nullptr when all are good, or the message for report_fatal about the first
 // that is not.
 const char* read_settings();
@@ -29,6 +33,8 @@ const char* take_idle_timeout(const char* value);     // a whole number, 0 to ma
 const char* take_ignore_list(const os_char* value);  // texts of any length
 const char* take_sign_list(const os_char* value);    // texts of min_sign_length or more
 const char* take_client(const os_char* value);       // a program name or path, kept as given
+const char* take_on_failure(const char* value);      // "continue" or "stop"
+const char* take_prompt_list(const os_char* value);  // texts of any length
 
 // The client's program name: VESKAR_FTP's value, or default_client.
 const os_char* client_program();
@@ -47,3 +53,8 @@ size_t longest_ignored_text();
 size_t site_sign_count();
 const char* site_sign(size_t sign, size_t* length);
 size_t site_sign_encoding(size_t sign);
+
+// VESKAR_PROMPTS's texts, the site's own prompts, in the order given, each in every
+// form: how many, and each.
+size_t site_prompt_count();
+const char* site_prompt(size_t prompt, size_t* length);

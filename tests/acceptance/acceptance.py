@@ -142,6 +142,25 @@ STALLS = [
     ("data connection stalled in a download", "real", LOGIN + "binary\nget stall.bin out.bin\nquit\n",
      rb"\n1(25|50) "),
 ]
+
+# VESKAR_ON_FAILURE=stop against the real server, which logs every command it gets. Each:
+# name, session, the status with the setting, settings beside it, the commands that
+# must not reach the server with the setting but do without it, and then the line of the
+# session the stop came at and the lines not sent, and whether the server must still
+# have file.txt after the run with it. A session the setting does not stop must give the
+# same commands and output with it as without.
+STOP = {"VESKAR_ON_FAILURE": "stop"}
+STOPS = [
+    ("failed cd, then put", LOGIN + "cd nowhere\nput local.txt up.txt\nquit\n", REPLY[0], {}, ["STOR"], (2, 2),
+     True),
+    ("download onto a full disk, then delete", LOGIN + "binary\nget file.txt /dev/full\ndelete file.txt\nquit\n",
+     MESSAGE[0], {}, ["DELE"], (3, 2), True),
+    ("an ignored failure does not stop", LOGIN + "mkdir incoming\nmkdir incoming\nput local.txt up.txt\nquit\n", OK[0],
+     {"VESKAR_IGNORE": "550 File exists."}, [], None, True),
+    ("a good session", LOGIN + "binary\nput local.txt up.txt\nls\nget up.txt back.txt\ndelete file.txt\nquit\n",
+     OK[0], {}, [], None, False),
+]
+
 STALL_SECONDS = 2
 STALL_SLACK = 10  # the stop (at most 3 s for a client that ignores SIGTERM), the drain
 
@@ -227,7 +246,8 @@ class RealClients(unittest.TestCase):
         os.chmod(cls.scratch, 0o755)  # for the client that runs as nobody
         cls.root = os.path.join(cls.scratch, "server-root")
         os.mkdir(cls.root)
-        cls.server, cls.port = start_server("real", cls.root, USER, PASSWORD)
+        cls.commands = os.path.join(cls.scratch, "commands.log")
+        cls.server, cls.port = start_server("real", cls.root, USER, PASSWORD, cls.commands)
         cls.entries = signature_entries()
 
     @classmethod
@@ -265,6 +285,7 @@ class RealClients(unittest.TestCase):
         # connection with nothing unread, so the server's reply does not depend on
         # whether a reset beat the end of its send.
         shutil.copy(os.path.join(cwd, "1000.bin"), os.path.join(self.root, "file.txt"))
+        open(self.commands, "w").close()
         env = {"PATH": bin_dir + ":/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C", "TERM": "dumb"}
         env.update(settings or {})
         # A new session has no terminal, so the clients read passwords from stdin.
@@ -337,6 +358,36 @@ class RealClients(unittest.TestCase):
                      open(os.path.join(cwd, copy), "rb") as b:
                     self.assertEqual(a.read(), b.read(), f"{copy} differs from {original}")
 
+    def commands_received(self):
+        with open(self.commands) as f:
+            return f.read().split()
+
+    def check_stop(self, client, session, status, settings, held_back, stop, file_stays):
+        """With VESKAR_ON_FAILURE=stop no command after the first failure reaches the
+        server; without it, every one does, and a session without a failure is the same
+        either way: the same commands at the server, the same output."""
+        args = VERBOSE.format(port=self.port).split()
+        plain, _ = self.run_session(client, [WRAPPER], args, session, [], "plain", settings)
+        plain_commands = self.commands_received()
+        stopped, _ = self.run_session(client, [WRAPPER], args, session, [], "stopped", dict(settings, **STOP))
+        commands = self.commands_received()
+        detail = f"\n--- wrapper stdout:\n{stopped.stdout.decode('latin-1')}" \
+                 f"--- wrapper stderr:\n{stopped.stderr.decode('latin-1')}--- commands: {commands}"
+        self.assertEqual(stopped.returncode, status, detail)
+        self.assertEqual(plain.returncode, status, detail)
+        self.assertIn("QUIT", commands, detail)
+        for command in held_back:
+            self.assertIn(command, plain_commands)
+            self.assertNotIn(command, commands, detail)
+        self.assertEqual(os.path.exists(os.path.join(self.root, "file.txt")), file_stays, detail)
+        if stop:
+            said = b"veskar: stopped after the first failure, at line %d of the commands; %d lines not sent\n" % stop
+            self.assertTrue(stopped.stderr.endswith(said), detail)
+            return
+        self.assertEqual(commands, plain_commands)
+        self.assertEqual(normalize(stopped.stdout), normalize(plain.stdout), detail)
+        self.assertEqual(stopped.stderr, plain.stderr, detail)
+
     def check_repeated(self, client, name, session):
         """The same session, run again and again, ends with the same status each time."""
         args = VERBOSE.format(port=self.port).split()
@@ -370,6 +421,9 @@ def add_tests(clients):
             slug = re.sub(r"\W+", "_", name).strip("_")
             setattr(RealClients, f"test_{client}_{slug}_{REPEATS}_times",
                     lambda self, c=client, n=name, s=session: self.check_repeated(c, n, s))
+        for name, *row in STOPS:
+            slug = re.sub(r"\W+", "_", name).strip("_")
+            setattr(RealClients, f"test_{client}_stop_{slug}", lambda self, c=client, r=row: self.check_stop(c, *r))
         for name, server, session, before in STALLS:
             slug = re.sub(r"\W+", "_", name).strip("_")
             setattr(RealClients, f"test_{client}_{slug}_stopped",

@@ -1,10 +1,13 @@
 """FTP servers for the acceptance tests, on 127.0.0.1 only.
 
 Run as a script: it prints the port it listens on, then serves until it is killed.
-  servers.py real ROOT USER PASSWORD   pyftpdlib, a real server (Debian's /usr/bin/python3);
+  servers.py real ROOT USER PASSWORD LOG
+                                       pyftpdlib, a real server (Debian's /usr/bin/python3);
                                        it hangs up on `cd dropped`, refuses to send
                                        denied.txt, in the C library's words, and sends
-                                       stall.bin's first bytes, then nothing, for ever
+                                       stall.bin's first bytes, then nothing, for ever;
+                                       it appends the name of each command it receives
+                                       to the file LOG, a line each
   servers.py greeting-421              answers every connection with 421 and hangs up
   servers.py drop                      logs in, then drops the control connection
   servers.py silent                    logs in, then never answers again, as behind a
@@ -18,7 +21,7 @@ import sys
 STALL_BYTES = b"first bytes of a transfer that never ends\n" * 24
 
 
-def serve_real(root, user, password):
+def serve_real(root, user, password, log):
     import logging
     import os
     from pyftpdlib.authorizers import DummyAuthorizer
@@ -45,6 +48,11 @@ def serve_real(root, user, password):
     class Handler(FTPHandler):
         dtp_handler = Data
         stalling = False
+
+        def pre_process_command(self, line, cmd, arg):
+            with open(log, "a") as f:
+                f.write(cmd + "\n")
+            return super().pre_process_command(line, cmd, arg)
 
         def ftp_CWD(self, path):
             # A connection the server drops in the middle of a session.
@@ -116,6 +124,6 @@ def serve_fake(mode):
 
 if __name__ == "__main__":
     if sys.argv[1] == "real":
-        serve_real(*sys.argv[2:5])
+        serve_real(*sys.argv[2:6])
     else:
         serve_fake(sys.argv[1])

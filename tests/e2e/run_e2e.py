@@ -459,6 +459,76 @@ IGNORE_CASES = [
      ["s:60000"], report(b"No activity for 1 second: ftp stopped"), b"", 4, {"within": 1}),
 ]
 
+# VESKAR_ON_FAILURE=stop: the client reads its commands a line at a time, a prompt
+# ("ftp> ", as the Windows clients print it) before each, and writes each line back as it
+# read it (action R). More options: `stdin`, the commands; `files`, files put into the
+# run's directory; `stdin_file`, the commands come from a file, not a pipe ("wine": on
+# that build alone, where Wine cannot look into a pipe of the host system to count what
+# it holds); `fields`, fields the run's record must hold ("script_lines": each sign's
+# script_line).
+STOP = {"VESKAR_ON_FAILURE": "stop"}
+SCRIPT = b"cd incoming\n550 gone\nput a.txt\nput b.txt\n"
+LONG = b"y" * 100000
+
+
+def prompted(lines, end=b"ftp> "):
+    """What R:ftp>\\s writes for `lines`, which it reads, then `end`."""
+    return b"".join(b"ftp> " + line for line in lines) + end
+
+
+def stopped_after(line, left):
+    return b"veskar: stopped after the first failure, %s of the commands; %d line%s not sent\n" % (
+        b"at line %d" % line if line else b"before line 1", left, b"" if left == 1 else b"s")
+
+
+STOP_CASES = [
+    ("stop: the client reads the script's bytes: CR LF, empty lines, a long line, no last line feed", STOP,
+     ["R:ftp>\\s"], prompted([b"user anon\r\n", b"\n", b"\r\n", LONG + b"\n", b"pwd\r\n", b"last"], b""), b"", 0,
+     {"stdin": b"user anon\r\n\n\r\n" + LONG + b"\npwd\r\nlast",
+      "fields": {"script": {"lines_sent": 6, "lines_not_sent": 0, "stopped_at_line": None}}}),
+    ("stop: no line after the first failure", STOP, ["R:ftp>\\s"],
+     prompted([b"cd incoming\n", b"550 gone\n"], b"") + report(b"550 gone") + b"ftp> ", stopped_after(2, 2), 3,
+     {"stdin": SCRIPT, "fields": {"script": {"lines_sent": 2, "lines_not_sent": 2, "stopped_at_line": 2},
+                                  "script_lines": [2]}}),
+    ("stop: a failure before the first line: none goes", STOP,
+     [out(b"ftp: connect: Connection refused\n"), "R:ftp>\\s"],
+     b"ftp: connect: Connection refused\n" + report(b"Connection refused") + b"ftp> ", stopped_after(0, 4), 2,
+     {"stdin": SCRIPT, "stdin_file": "wine", "fields": {"script_lines": [0]}}),
+    ("stop: an ignored failure does not stop", dict(STOP, VESKAR_IGNORE="550 gone"), ["R:ftp>\\s"],
+     prompted(SCRIPT.splitlines(True)), b"", 0,
+     {"stdin": SCRIPT, "fields": {"script": {"lines_sent": 4, "lines_not_sent": 0, "stopped_at_line": None}}}),
+    ("continue: every line reaches the client", {"VESKAR_ON_FAILURE": "continue"}, ["R:ftp>\\s"],
+     prompted(SCRIPT.splitlines(True)[:2], b"") + report(b"550 gone") + prompted(SCRIPT.splitlines(True)[2:]),
+     b"", 3, {"stdin": SCRIPT, "fields": {"script": None, "script_lines": [None]}}),
+    ("stop: a client that ends by itself is no stop", STOP, ["r:ftp>\\s"], b"ftp> cd incoming\n", b"", 0,
+     {"stdin": SCRIPT, "fields": {"script": {"lines_sent": 1, "lines_not_sent": 3, "stopped_at_line": None}}}),
+    # A reply on its way, a byte a write, ends in ": " for a moment: no prompt.
+    ("stop: a reply that pauses at ': ' is no prompt", STOP,
+     ["r:ftp>\\s", "B:550\\sx:\\s", "s:300", "B:No\\ssuch\\sfile\\n", "B:ftp>\\s", "R:"],
+     b"ftp> get x\n550 x: No such file\n" + report(b"550 x: No such file") + b"ftp> ", stopped_after(1, 1), 3,
+     {"stdin": b"get x\nls\n"}),
+    ("bad VESKAR_ON_FAILURE", {"VESKAR_ON_FAILURE": "halt"}, ["m:started"],
+     fatal(b"VESKAR_ON_FAILURE is neither continue nor stop"), b"", 1, {"ran": False}),
+    # Windows: the client's own prompts, a -s: script, the site's prompts.
+    ("stop: a login at the client's own prompts", STOP,
+     ["r:User\\s(host:(none)):\\s", "r:331\\sPassword\\srequired.\\r\\nPassword:", "R:ftp>\\s"],
+     b"User (host:(none)): anon\n331 Password required.\r\nPassword:s3cret\n" + prompted([b"pwd\n", b"550 x\n"], b"")
+     + report(b"550 x") + b"ftp> ", stopped_after(4, 1), 3,
+     {"stdin": b"anon\ns3cret\npwd\n550 x\nls\n", "builds": ("wine",)}),
+    ("stop: a -s: script", STOP, ["-s:up.txt", "r:Name\\s(host:me):\\s", "R:ftp>\\s"],
+     b"Name (host:me): user x\n" + prompted([b"550 bad\n"], b"") + report(b"550 bad") + b"ftp> ", stopped_after(2, 1), 3,
+     {"files": {"up.txt": b"user x\n550 bad\nnext\n"}, "builds": ("wine",),
+      "fields": {"arguments": ["-s:up.txt", "r:Name\\s(host:me):\\s", "R:ftp>\\s"]}}),
+    ("stop: the site's prompt", dict(STOP, VESKAR_PROMPTS="Kennwort:"), ["r:Kennwort:", "R:ftp>\\s"],
+     b"Kennwort:s3cret\n" + prompted([b"550 x\n"], b"") + report(b"550 x") + b"ftp> ", stopped_after(2, 1), 3,
+     {"stdin": b"s3cret\n550 x\nls\n", "builds": ("wine",)}),
+    ("stop: a prompt veskar does not know: nothing goes, and the watchdog ends the run",
+     dict(STOP, VESKAR_IDLE_TIMEOUT="2"), ["r:Kennwort:", "R:ftp>\\s"],
+     b"Kennwort:\n" + report(b"No activity for 2 seconds: ftp stopped"), b"", 4,
+     {"stdin": b"s3cret\n550 x\nls\n", "stdin_file": True, "builds": ("wine",), "within": 2,
+      "fields": {"script": {"lines_sent": 0, "lines_not_sent": 3, "stopped_at_line": None}}}),
+]
+
 # Arguments as a caller passes them in the system's characters: on Windows a UTF-16
 # command line (set exactly through the launcher, since Wine would take what Python
 # passes through the Unix locale), natively UTF-8 bytes. Each must reach the client as
@@ -658,12 +728,24 @@ def run_setting_case(wrapper, build, row, failures):
         for key, value in env.items():
             run_env[key] = wrapper.native_path(value.replace("{dir}", bin_dir)) if "{dir}" in value \
                 else value
+        for file_name, data in options.get("files", {}).items():
+            with open(os.path.join(bin_dir, file_name), "wb") as f:
+                f.write(data)
         # Output to files: a grandchild that outlives the wrapper may hold a pipe open.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
             began = time.monotonic()
             try:
-                p = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
-                                   cwd=bin_dir, env=run_env, timeout=50)
+                given = options.get("stdin")
+                source = subprocess.DEVNULL if given is None else None
+                if options.get("stdin_file") in (True, build):
+                    source = tempfile.TemporaryFile()
+                    source.write(given)
+                    source.seek(0)
+                    given = None
+                p = subprocess.run(command, input=given, stdin=source, stdout=stdout, stderr=stderr, cwd=bin_dir,
+                                   env=run_env, timeout=50)
+                if source not in (None, subprocess.DEVNULL):
+                    source.close()
                 code = p.returncode
             except subprocess.TimeoutExpired:
                 code = "still running after 50 s"
@@ -681,6 +763,7 @@ def run_setting_case(wrapper, build, row, failures):
                 failures.append("%s: the record's texts %r, want %r" % (name, texts, options["record"]))
         elif "VESKAR_LOG" not in env:
             check_record(name, record, want_out, status, wrapper.wine, failures, want_err)
+            check_fields(name, record, options.get("fields", {}), failures)
         if "within" in options and took > options["within"] + SLACK[build]:
             failures.append("%s: ended after %.1f s, want at most %d + %d"
                             % (name, took, options["within"], SLACK[build]))
@@ -705,6 +788,20 @@ def run_setting_case(wrapper, build, row, failures):
             failures.append("%s: the client never ran" % name)
 
 
+def check_fields(name, record, want, failures):
+    """The record's fields that a row names; "script_lines": each sign's script_line."""
+    if not want:
+        return
+    try:
+        fields = json.loads(record)
+    except (TypeError, ValueError):
+        return  # check_record has said so
+    fields["script_lines"] = [sign["script_line"] for sign in fields["signs"]]
+    for key, value in want.items():
+        if fields.get(key) != value:
+            failures.append("%s: the record's %s is %r, want %r" % (name, key, fields.get(key), value))
+
+
 def settings_cases(wrapper, build, rows, only):
     """The rows of `rows` for this build whose name holds `only`, as cases to run."""
     cases = []
@@ -713,6 +810,51 @@ def settings_cases(wrapper, build, rows, only):
         if only in row[0] and build in options.get("builds", ("native", "wine")):
             cases.append(lambda failures, row=row: run_setting_case(wrapper, build, row, failures) or 1)
     return cases
+
+
+def run_stop_race(wrapper, failures):
+    """A failure the client writes on stderr right before its prompt on stdout counts
+    before the next line goes, however the two streams' reads fall: run again and again."""
+    runs = 10
+    for n in range(runs):
+        got = wrapper.run(STOP_RACE, stdin=b"get x\nls\n", env_extra=STOP)
+        if b"ls" in got[0] or got[1:] != (STOP_RACE_ERR + stopped_after(1, 1), 2):
+            failures.append("stop after a failure on stderr, run %d: %r" % (n + 1, got))
+    return runs
+
+
+STOP_RACE = ["r:ftp>\\s", err(b"local: x: No such file or directory\n"), "R:ftp>\\s"]
+STOP_RACE_ERR = b"local: x: No such file or directory\n"
+
+
+def run_stop_cases_native(wrapper, failures):
+    """Commands typed at a terminal are left to the client, with a note; a client whose
+    /proc veskar cannot read (set-user-ID, veskar run as nobody) ends the run unfed."""
+    import pty
+    controller, terminal = pty.openpty()
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        command, env = wrapper.prepare(bin_dir, ["x:0"])
+        env.update(STOP)
+        p = subprocess.run(command, stdin=terminal, capture_output=True, cwd=bin_dir, env=env, timeout=60)
+    os.close(controller)
+    os.close(terminal)
+    check("stop at a terminal: a note, the client reads the terminal", (p.stdout, p.stderr, p.returncode),
+          (wrapper.banner, b"veskar: VESKAR_ON_FAILURE=stop does nothing: the commands come from a terminal\n", 0),
+          failures)
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        return 1
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        os.chmod(bin_dir, 0o777)
+        command, env = wrapper.prepare(bin_dir, ["R:ftp>\\s"])
+        os.chmod(os.path.join(bin_dir, "ftp"), 0o4755)  # set-user-ID root: veskar, as nobody, cannot trace it
+        env.update(STOP)
+        env.pop("VESKAR_LOG")
+        p = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] + command,
+                           input=b"pwd\n", capture_output=True, cwd=bin_dir, env=env, timeout=60)
+        check("stop with a client veskar cannot watch", (p.stdout, p.stderr, p.returncode),
+              (wrapper.banner + fatal(b"VESKAR_ON_FAILURE=stop cannot see when the client waits for input"), b"", 1),
+              failures)
+    return 2
 
 
 def run_client_bound(wrapper, failures):
@@ -809,9 +951,11 @@ def run_records(wrapper, failures):
             "client_end": {"exit_status": 2}, "bytes": {"stdout": len(statistics), "stderr": len(session)},
             "transfers": [{"direction": "sent", "bytes": 631}, {"direction": "received", "bytes": 1086}],
             "transfers_left_out": 0,
-            "signs": [{"kind": "reply", "text": "550 gone", "stream": "stderr", "line": 3, "ignored": False},
+            "script": None,
+            "signs": [{"kind": "reply", "text": "550 gone", "stream": "stderr", "line": 3, "script_line": None,
+                       "ignored": False},
                       {"kind": "client_end", "text": "ftp ended with exit status 2", "stream": None,
-                       "line": None, "ignored": False}]}
+                       "line": None, "script_line": None, "ignored": False}]}
     for key, value in want.items():
         if fields.get(key) != value:
             failures.append("record: %s is %r, want %r" % (key, fields.get(key), value))
@@ -1022,7 +1166,7 @@ def main():
     # The rows that wait on timers first, so that their waits overlap the rest.
     cases = [lambda failures, row=row: run_owned_case(wrapper, stop_launcher, row, failures)
              for row in OWNED_CASES if options.only in row[0] and row[1] == build]
-    cases += settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES, options.only)
+    cases += settings_cases(wrapper, build, SETTING_CASES + IGNORE_CASES + STOP_CASES, options.only)
     for row in CASES:
         if options.only in row[0] and row[6:] in ((), (build,)):
             cases.append(lambda failures, row=row: run_case(wrapper, row, failures))
@@ -1034,6 +1178,7 @@ def main():
         cases.append(lambda failures: run_records(wrapper, failures))
         cases.append(lambda failures: run_joined(wrapper, failures))
         cases.append(lambda failures: run_record_rotation(wrapper, failures))
+        cases.append(lambda failures: run_stop_race(wrapper, failures))
         if wrapper.wine:
             cases.append(lambda failures: run_utf16_bound(wrapper, launcher, failures))
             planted = os.path.join(os.path.dirname(launcher), "planted_client.exe")
@@ -1044,6 +1189,7 @@ def main():
             cases.append(lambda failures: run_exec_limit(wrapper, failures))
             cases += [lambda failures, run=run: run(wrapper, failures)
                       for run in (run_record_fifo, run_record_size_limit, run_record_mode, run_pipes_refused)]
+            cases.append(lambda failures: run_stop_cases_native(wrapper, failures))
     count, failures = run_side_by_side(cases, options.jobs)
     for f in failures:
         print("FAIL " + f)

@@ -25,6 +25,11 @@
 //   u        write each argument's code units in hex, "|" after each, then exit: on
 //            Windows the UTF-16 units of the system's split of the command line, four
 //            digits each, which no code page has touched; on POSIX the bytes, two each
+//   r:TEXT   write TEXT (a prompt; may be empty), then read one line of commands through
+//            the C library's buffer, as clients do, and write it to stdout as read
+//   R:TEXT   r:TEXT again and again until the commands end
+//   -s:FILE  from now on read the commands from FILE (binary), not from stdin
+//   B:TEXT   write TEXT to stdout a byte a write, as the BSD-derived ports do
 // TEXT escapes: \n \r \t \0 \s (space) \\ \xHH. The flood repeats, cut to N bytes,
 // the line "o0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!\n"
 // ("e..." on stderr).
@@ -34,6 +39,8 @@
 #include <string.h>
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <shellapi.h>
 #else
@@ -275,10 +282,36 @@ void write_code_units(int argc, char** argv) {
 #endif
 }
 
+// Where actions r and R read the commands: stdin unless a -s: argument names a file.
+FILE* commands = nullptr;
+
+// Action r: the prompt, then one line copied to stdout as it comes, a piece at a time
+// (a line may be longer than any buffer). False at the end of the commands.
+bool prompt_and_echo(const char* prompt) {
+  static char text[64 * 1024];
+  write_all(1, text, decode(prompt, text));
+  size_t used = 0;
+  int c = EOF;
+  while ((c = getc(commands)) != EOF) {
+    text[used++] = static_cast<char>(c);
+    if (c == '\n' || used == sizeof text) {
+      write_all(1, text, used);
+      used = 0;
+      if (c == '\n') return true;
+    }
+  }
+  write_all(1, text, used);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   static char text[64 * 1024];
+  commands = stdin;
+#ifdef _WIN32
+  _setmode(_fileno(stdin), _O_BINARY);  // the commands' bytes as they are, CR and all
+#endif
   for (int a = 1; a < argc; ++a) {
     const char* action = argv[a];
     if (strncmp(action, "o:", 2) == 0 || strncmp(action, "e:", 2) == 0) {
@@ -371,6 +404,20 @@ int main(int argc, char** argv) {
         pause_ms(100);
       }
       fclose(busy);
+    } else if (strncmp(action, "r:", 2) == 0) {
+      prompt_and_echo(action + 2);
+    } else if (strncmp(action, "R:", 2) == 0) {
+      while (prompt_and_echo(action + 2)) {
+      }
+    } else if (strncmp(action, "-s:", 3) == 0) {
+      commands = fopen(action + 3, "rb");
+      if (commands == nullptr) {
+        fprintf(stderr, "fake client: cannot open %s\n", action + 3);
+        return 98;
+      }
+    } else if (strncmp(action, "B:", 2) == 0) {
+      size_t length = decode(action + 2, text);
+      for (size_t i = 0; i < length; ++i) write_all(1, text + i, 1);
     } else if (strncmp(action, "g:", 2) == 0) {
       leave_grandchild(atol(action + 2), argv[0]);
     } else {

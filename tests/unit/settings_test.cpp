@@ -30,7 +30,8 @@ void set_variable(const char* name, const char* value) {
 // Leaves every setting as unset, in the environment and in the module.
 struct Settings : ::testing::Test {
   void TearDown() override {
-    for (const char* name : {"VESKAR_IDLE_TIMEOUT", "VESKAR_IGNORE", "VESKAR_SIGNS", "VESKAR_FTP"})
+    for (const char* name : {"VESKAR_IDLE_TIMEOUT", "VESKAR_IGNORE", "VESKAR_SIGNS", "VESKAR_FTP",
+                             "VESKAR_ON_FAILURE", "VESKAR_PROMPTS"})
       set_variable(name, nullptr);
     EXPECT_EQ(read_settings(), nullptr);
   }
@@ -158,6 +159,44 @@ TEST_F(Settings, SignListTakesTheListRulesAndRefusesShortTexts) {
   set_variable("VESKAR_SIGNS", "abc");
   EXPECT_STREQ(read_settings(), "VESKAR_SIGNS holds a text shorter than 4 characters");
   set_variable("VESKAR_SIGNS", nullptr);
+}
+
+// Two words, spelled exactly; unset or empty is the first.
+TEST_F(Settings, OnFailureContinueOrStop) {
+  const std::pair<const char*, bool> good[] = {{"stop", true}, {"continue", false}, {"", false}};
+  for (const auto& row : good) {
+    take_on_failure("stop");
+    EXPECT_EQ(take_on_failure(row.first), nullptr) << row.first;
+    EXPECT_EQ(stop_on_failure, row.second) << row.first;
+  }
+  EXPECT_EQ(take_on_failure(nullptr), nullptr);
+  EXPECT_FALSE(stop_on_failure);
+  for (const char* bad : {"Stop", "stop ", " stop", "halt", "1", "stop;continue"}) {
+    take_on_failure("stop");
+    EXPECT_STREQ(take_on_failure(bad), "VESKAR_ON_FAILURE is neither continue nor stop") << bad;
+    EXPECT_FALSE(stop_on_failure) << bad;
+  }
+  set_variable("VESKAR_ON_FAILURE", "never");
+  EXPECT_STREQ(read_settings(), "VESKAR_ON_FAILURE is neither continue nor stop");
+}
+
+// The site's prompts take the ignore list's rules and limits, in their own words.
+TEST_F(Settings, PromptListTakesTheListRules) {
+  ASSERT_EQ(take_prompt_list(ascii(" Kennwort: ;;>").c_str()), nullptr);
+  ASSERT_EQ(site_prompt_count(), 2u);
+  auto prompt = [](size_t n) {
+    size_t length = 0;
+    const char* text = site_prompt(n, &length);
+    return std::string(text, length);
+  };
+  EXPECT_EQ(prompt(0), "Kennwort:");
+  EXPECT_EQ(prompt(1), ">");
+  std::string texts;
+  for (int t = 0; t < 33; ++t) texts += "p" + std::to_string(t) + ";";
+  EXPECT_STREQ(take_prompt_list(ascii(texts).c_str()), "VESKAR_PROMPTS holds more than 32 texts");
+  EXPECT_EQ(site_prompt_count(), 0u);
+  set_variable("VESKAR_PROMPTS", std::string(256, 'p').c_str());
+  EXPECT_STREQ(read_settings(), "VESKAR_PROMPTS holds a text longer than 255 characters");
 }
 
 TEST_F(Settings, ClientReplacesTheDefault) {

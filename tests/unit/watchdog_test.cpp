@@ -160,7 +160,7 @@ TEST(Watchdog, Rules) {
     fake.stalled_at = fake.passed_at = fake.killed_at = never;
     fake.waits.clear();
     fake.told_ended = fake.watched_after_end = false;
-    int stop = watch_relay(&fake_calls, s.idle_seconds, fake_stop, nullptr);
+    int stop = watch_relay(&fake_calls, s.idle_seconds, fake_stop, nullptr, 0);
     EXPECT_EQ(fake.stalled_at, s.stalled_at) << s.rule;
     EXPECT_EQ(fake.now, s.over_at) << s.rule;
     EXPECT_EQ(stop, s.stop_at != never ? 15 : 0) << s.rule;
@@ -179,6 +179,34 @@ TEST(Watchdog, Rules) {
       }
     }
   }
+}
+
+// Timed hooks: each runs once it is due, and the waits end no later than that; the
+// relay's own rules go on around them.
+std::vector<int64_t> hook_runs;
+std::vector<int64_t> hook_times;
+int64_t hook_due() { return hook_runs.size() < hook_times.size() ? hook_times[hook_runs.size()] : 0; }
+void hook_run() { hook_runs.push_back(fake.now); }
+int64_t never_due() { return 0; }
+void never_run() { ADD_FAILURE() << "a hook that was never due ran"; }
+
+TEST(Watchdog, HooksRunWhenDue) {
+  const story quiet = {"hooks", 0, {}, {}, true, 4000, 3000, 0, never, 4000, -1};
+  fake.s = &quiet;
+  fake.now = 0;
+  fake.client_ends = quiet.client_ends;
+  fake.stalled_at = fake.passed_at = fake.killed_at = never;
+  fake.waits.clear();
+  fake.told_ended = fake.watched_after_end = false;
+  hook_runs.clear();
+  hook_times = {500, 1500, 1501};
+  const timed_hook hooks[] = {{never_due, never_run}, {hook_due, hook_run}};
+  EXPECT_EQ(watch_relay(&fake_calls, 0, fake_stop, hooks, 2), 0);
+  EXPECT_EQ(hook_runs, hook_times);
+  EXPECT_EQ(fake.now, 4000);
+  // Nothing left due: the last wait has no limit.
+  ASSERT_FALSE(fake.waits.empty());
+  EXPECT_EQ(fake.waits.back().second, -1);
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ void send_client_signal(int signal_number) {
   if (signal_target > 0) kill(static_cast<pid_t>(signal_target), signal_number);
 }
 
+pid_t client_id() { return client_reaped ? -1 : client_pid; }
+
 void keep_client(pid_t pid) {
   client_pid = pid;
   signal_target = pid;

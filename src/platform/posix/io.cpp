@@ -14,7 +14,7 @@
 
 const os_handle no_handle = -1;
 
-os_handle client_std[2] = {STDOUT_FILENO, STDERR_FILENO};
+os_handle client_std[3] = {STDOUT_FILENO, STDERR_FILENO, STDIN_FILENO};
 
 namespace {
 
@@ -23,7 +23,7 @@ bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
 }  // namespace
 
 os_handle get_std_handle(std_slot slot) {
-  int fd = slot == std_output_slot ? STDOUT_FILENO : STDERR_FILENO;
+  int fd = slot == std_output_slot ? STDOUT_FILENO : slot == std_error_slot ? STDERR_FILENO : STDIN_FILENO;
   return is_open(fd) ? fd : no_handle;
 }
 

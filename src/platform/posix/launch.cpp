@@ -79,7 +79,8 @@ void exec_client(char** argv) {
   }
   // The pipes' write ends are numbers past 2, since every standard descriptor is open:
   // the first hand_over cannot replace the second's.
-  bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO);
+  bool ready = hand_over(client_std[0], STDOUT_FILENO) && hand_over(client_std[1], STDERR_FILENO) &&
+               (client_std[2] == STDIN_FILENO || hand_over(client_std[2], STDIN_FILENO));
 #ifdef __linux__
   // SIGKILL cannot be caught and passed on: the kernel ends the client instead. Set only
   // now, so the wrapper may already have died: then the client must not run at all.

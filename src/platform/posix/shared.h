@@ -12,10 +12,10 @@ inline int descriptor(os_handle handle) { return static_cast<int>(handle); }
 // A descriptor opened when first needed: not_opened before, -1 where there is none.
 enum { not_opened = -2 };
 
-// io: the descriptors a client started now gets as its standard output and error: the
-// POSIX stand-in for the process's standard handles, which on POSIX belong to the
-// wrapper itself and must stay its own.
-extern os_handle client_std[2];
+// io: the descriptors a client started now gets as its standard output, error and input
+// (by std_slot): the POSIX stand-in for the process's standard handles, which on POSIX
+// belong to the wrapper itself and must stay its own.
+extern os_handle client_std[3];
 
 // stop_events: the signals the wrapper ignores or catches for itself that a client
 // must get at their default, or ignored, as it would without the wrapper.
@@ -38,6 +38,10 @@ extern int stop_pipe[2];
 // count it.
 void keep_client(pid_t pid);
 
+// client: the process id of the client create_process started, until it is reaped; -1
+// before and after.
+pid_t client_id();
+
 // client: sends the client a signal, from a handler too; nothing once it has been
 // reaped, so that the signal cannot reach another process that took its number.
 void send_client_signal(int signal_number);
@@ -49,3 +53,12 @@ bool reap_client(int options);
 // client: a descriptor that polls readable once the client has ended (Linux 5.3 and
 // later), or -1. The caller closes it.
 int client_end_descriptor();
+
+// commands: the wrapper's end of the client's input pipe (VESKAR_ON_FAILURE=stop), which
+// never waits for room; -1 when there is none.
+extern int commands_input;
+
+// waiting: opens the running client's /proc files for client_waits, and says whether
+// they can be read; and the words for a client the wrapper cannot see waiting.
+bool watch_client_input();
+extern const char waiting_unseen_text[];

@@ -7,12 +7,12 @@
 
 const os_handle no_handle = 0;
 
-HANDLE client_std[2] = {nullptr, nullptr};
+HANDLE client_std[3] = {nullptr, nullptr, nullptr};
 
 namespace {
 
 DWORD slot_id(std_slot slot) {
-  return slot == std_output_slot ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+  return slot == std_output_slot ? STD_OUTPUT_HANDLE : slot == std_error_slot ? STD_ERROR_HANDLE : STD_INPUT_HANDLE;
 }
 
 // One record for both pipes: both are created with inheritable ends.

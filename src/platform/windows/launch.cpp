@@ -46,6 +46,17 @@ union {
   void* align;
 } attribute_area;
 
+// Builds the client's command line from the wrapper's arguments, with the wrapper's pipe
+// in place of a -s: script it feeds (commands.cpp).
+bool build_client_line(const os_char* program, int count, const os_char* const* arguments) {
+  if (commands_argument == 0) return build_command_line(command_line, program, count, arguments);
+  // Past this many words the line cannot fit anyway: each takes two characters at least.
+  static const os_char* words[command_line_size / 2 + 2];
+  if (count > static_cast<int>(sizeof words / sizeof words[0])) return false;
+  for (int a = 0; a < count; ++a) words[a] = a == commands_argument ? commands_pipe_argument : arguments[a];
+  return build_command_line(command_line, program, count, words);
+}
+
 }  // namespace
 
 void release_client_job() {
@@ -53,13 +64,13 @@ void release_client_job() {
 }
 
 bool command_line_fits(const os_char* program, int count, const os_char* const* arguments) {
-  return build_command_line(command_line, program, count, arguments);
+  return build_client_line(program, count, arguments);
 }
 
 const os_char* tried_program() { return tried; }
 
 bool create_process(const os_char* program, int count, os_char** arguments) {
-  if (!build_command_line(command_line, program, count, arguments)) return false;
+  if (!build_client_line(program, count, arguments)) return false;
   // A bare name is looked for by the search, and started by the path it found: the
   // command line's first word stays the name. A path is Windows's to resolve, as given.
   tried = program;
@@ -72,7 +83,7 @@ bool create_process(const os_char* program, int count, os_char** arguments) {
   ZeroMemory(&startup, sizeof startup);
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE input = client_std[2] != nullptr ? client_std[2] : GetStdHandle(STD_INPUT_HANDLE);
   // An input handle that would not be inherited is handed over as a copy that is.
   HANDLE input_copy = nullptr;
   DWORD flags = 0;

@@ -2,6 +2,8 @@
 // through only inside pump_wait.
 #include "shared.h"
 
+#include "platform/commands.h"
+
 namespace {
 
 // The relay's state shared by both reader threads. The main thread holds sink_lock but
@@ -14,8 +16,24 @@ char pump_buffers[2][chunk_size];
 // Under sink_lock: calls to the sink so far, and which streams have had their end mark.
 DWORD pump_reads;
 bool pump_ended[2];
-// Set while a reader holds bytes it has read but not yet handed on.
+// Set while a reader holds bytes it has read but not yet handed on; with
+// pump_watch_reads, from before it takes them.
 volatile LONG pump_holding[2];
+// With pump_watch_reads: each read handed on sets pump_read_event.
+bool pump_watching = false;
+HANDLE pump_read_event = nullptr;
+
+// Waits, taking nothing, until the pipe holds bytes or has ended: a read of no bytes
+// returns then. The read that follows is held until the sink has had it.
+void await_bytes(int stream) {
+  char none;
+  DWORD count = 0, held = 0;
+  // A client's write of no bytes ends the wait too, with nothing to read.
+  while (ReadFile(pump_sources[stream], &none, 0, &count, nullptr) &&
+         PeekNamedPipe(pump_sources[stream], nullptr, 0, nullptr, &held, nullptr) && held == 0) {
+  }
+  InterlockedExchange(&pump_holding[stream], 1);
+}
 
 // Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
 // every write end is closed and the data is drained, or on failure.
@@ -33,6 +51,7 @@ DWORD WINAPI pump_one(LPVOID parameter) {
   int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
   for (;;) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
+    if (pump_watching) await_bytes(stream);
     size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
     InterlockedExchange(&pump_holding[stream], count > 0);
     EnterCriticalSection(&sink_lock);
@@ -40,6 +59,7 @@ DWORD WINAPI pump_one(LPVOID parameter) {
     ++pump_reads;
     if (count == 0) pump_ended[stream] = true;
     InterlockedExchange(&pump_holding[stream], 0);
+    if (pump_watching) SetEvent(pump_read_event);
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
   }
@@ -63,13 +83,14 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
 }
 
 pump_news pump_wait(int ms, bool watch_client) {
-  HANDLE waits[4];
+  HANDLE waits[5];
   DWORD count = 0;
   for (int s = 0; s < 2; ++s)
     if (!pump_ended[s]) waits[count++] = pump_threads[s];
   if (watch_client && client_process != nullptr) waits[count++] = client_process;
   // Wakes once, for the console's first request to end.
   if (stop_event != nullptr) waits[count++] = stop_event;
+  if (pump_read_event != nullptr) waits[count++] = pump_read_event;
   LeaveCriticalSection(&sink_lock);
   DWORD timeout = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
   // Cannot wait on them: look again a second later, so that nothing spins.
@@ -82,13 +103,20 @@ pump_news pump_wait(int ms, bool watch_client) {
 
 bool pump_holds_output() {
   // The readers may not have run since the client wrote: what the pipes hold counts too.
+  // The pipe first: with pump_watch_reads a reader is marked before it takes bytes, and
+  // the mark goes only with the sink's lock, which the caller holds.
   for (int s = 0; s < 2; ++s) {
     DWORD waiting = 0;
-    if (pump_holding[s] != 0 ||
-        (!pump_ended[s] && PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0))
+    if ((!pump_ended[s] && PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) ||
+        pump_holding[s] != 0)
       return true;
   }
   return false;
+}
+
+void pump_watch_reads() {
+  pump_read_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  pump_watching = pump_read_event != nullptr;
 }
 
 void end_pump() {

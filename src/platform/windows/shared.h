@@ -10,8 +10,9 @@
 inline HANDLE native(os_handle handle) { return reinterpret_cast<HANDLE>(handle); }
 inline os_handle wrap(HANDLE handle) { return reinterpret_cast<os_handle>(handle); }
 
-// io: the output and error handles a client started now gets.
-extern HANDLE client_std[2];
+// io: the output, error and input handles a client started now gets (by std_slot);
+// nullptr for input: the wrapper's own.
+extern HANDLE client_std[3];
 
 // client_text: the client encodings' numbers: the console's (OEM) code page, the ANSI
 // one, UTF-8.
@@ -38,3 +39,8 @@ bool names_a_path(const os_char* program);
 // writes its path into `path` (32768 units). False, with ERROR_FILE_NOT_FOUND, where it
 // is in none.
 bool find_program(const os_char* program, os_char* path);
+
+// commands: the argument whose "-s:FILE" the client gets as "-s:" and the name of the
+// wrapper's pipe (commands_pipe_argument) in its place; 0 for none.
+extern int commands_argument;
+extern os_char commands_pipe_argument[];
