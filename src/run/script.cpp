@@ -4,7 +4,7 @@
 
 #include "exit_status.h"
 #include "handles.h"
-#include "platform/commands.h"
+#include "platform/platform.h"
 #include "record/record.h"
 #include "run/prompt.h"
 #include "scan/scan.h"

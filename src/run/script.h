@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-// Before the client starts: sets up the commands' route (platform/commands.h) when the
+// Before the client starts: sets up the commands' route (the platform's) when the
 // setting asks for it. Commands typed at a terminal are left to the client: said once on
 // saved_stderr. Returns nullptr, or the problem for report_fatal.
 const char* prepare_script(int count, const os_char* const* arguments);

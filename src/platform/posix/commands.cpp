@@ -1,6 +1,6 @@
 // POSIX: the client's commands, read from the wrapper's standard input and written to
 // the client's input pipe, neither waiting.
-#include "platform/commands.h"
+#include "platform/platform.h"
 
 #include <errno.h>
 #include <fcntl.h>

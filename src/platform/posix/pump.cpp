@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/commands.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // POSIX: whether the client waits for its next line of input. Linux tells it exactly: a
 // client asleep in a read of descriptor 0 while its input pipe is empty has taken every
 // line it was given and waits for the next. Other systems cannot tell.
-#include "platform/commands.h"
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <stdio.h>

@@ -1,6 +1,6 @@
 // Windows: the client's commands, read from a -s: script or the wrapper's standard input
 // and written to a pipe of the wrapper's own, neither waiting.
-#include "platform/commands.h"
+#include "platform/platform.h"
 
 #include "shared.h"
 

@@ -2,7 +2,7 @@
 // through only inside pump_wait.
 #include "shared.h"
 
-#include "platform/commands.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Windows: whether the client waits for its next line. The system cannot tell that of a
 // pipe's reader (and Wine keeps no pipe quotas to look at), so the client's prompts do,
 // once the pump holds nothing the client printed before them.
-#include "platform/commands.h"
+#include "platform/platform.h"
 
 const bool waiting_shown_by_prompt = true;
 
