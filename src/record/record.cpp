@@ -10,6 +10,12 @@ namespace {
 // The record's line: the backstop's while it holds it, then the run's last.
 char line[max_record_size];
 
+// A pipe or FIFO stays open from the start to the end: closed and opened again, it
+// would tell its reader the end. A file is opened again by its name at the end.
+os_handle kept_pipe = no_handle;
+
+size_t size_limit(os_handle file) { return is_pipe(file) ? size_t{pipe_write_size} : size_t{max_record_size}; }
+
 const char not_written[] = "veskar: the run's record could not be written to VESKAR_LOG\n";
 
 }  // namespace
@@ -17,11 +23,15 @@ const char not_written[] = "veskar: the run's record could not be written to VES
 const char* start_record(const os_char* path, const os_char* client, int count,
                          const os_char* const* arguments) {
   if (path == nullptr || path[0] == 0) return nullptr;
-  // Opened again by its path at the end: a file renamed meanwhile (rotated) keeps none.
+  // A file is opened again by its path at the end: renamed meanwhile (rotated), it gets
+  // no more.
   os_handle file = open_for_append(path);
   if (file == no_handle) return "VESKAR_LOG cannot be opened for appending";
-  facts.limit = is_pipe(file) ? size_t{pipe_write_size} : size_t{max_record_size};
-  close_handle(file);
+  facts.limit = size_limit(file);
+  if (is_pipe(file))
+    kept_pipe = file;
+  else
+    close_handle(file);
   facts.kept = true;
   facts.path = path;
   facts.started = wall_clock_ms();
@@ -46,17 +56,16 @@ void finish_record(int status, const char* error) {
   if (!keeping_record()) return;
   facts.kept = false;
   keep_backstop_record(nullptr, nullptr, 0);
-  size_t length = compose_record(line, facts.limit, status, error);
-  // Opened by its name, so that a file rotated meanwhile gets no more; one write, so that
-  // lines never interleave, whoever else appends. A short one is not continued: its
-  // rest would land after another's.
-  os_handle file = open_for_append(facts.path);
+  // One write, so that lines never interleave, whoever else appends. A short one is not
+  // continued: its rest would land after another's.
+  os_handle file = kept_pipe != no_handle ? kept_pipe : open_for_append(facts.path);
   if (file == no_handle) {
     take_failure(facts.path);
     write_handle(saved_stderr, not_written, sizeof not_written - 1);
     say_failure();
     return;
   }
+  size_t length = compose_record(line, size_limit(file), status, error);
   if (write_once(file, line, length) != length)
     write_handle(saved_stderr, not_written, sizeof not_written - 1);
   close_handle(file);

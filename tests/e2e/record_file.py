@@ -56,6 +56,34 @@ def run_record_fifo(wrapper, failures):
     relayed = b"".join(b"x\n550 %d\n" % n for n in range(60))
     if any(s != relayed for s in said):
         failures.append("%s: stderr %r" % (name, [s for s in said if s != relayed][0][-200:]))
+    return 1 + run_record_fifo_once(wrapper, failures)
+
+
+def run_record_fifo_once(wrapper, failures):
+    """A FIFO whose reader reads until the end, as `cat fifo > file` does: the run keeps
+    it open from its check at the start to its record, which the reader gets whole."""
+    name = "record: a FIFO read to its end"
+    with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
+        fifo = os.path.join(bin_dir, "records.fifo")
+        os.mkfifo(fifo)
+        received = []
+
+        def read_to_end():
+            with open(fifo, "rb") as f:  # waits for a writer, then reads until the last one goes
+                received.append(f.read())
+
+        thread = threading.Thread(target=read_to_end)
+        thread.start()
+        time.sleep(0.2)
+        command, env = wrapper.prepare(bin_dir, [err(b"x\n550 gone\n")])
+        env["VESKAR_LOG"] = fifo
+        run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir, env=env,
+                             timeout=60)
+        thread.join(timeout=10)
+    lines = (received[0] if received else b"").split(b"\n")
+    if run.returncode != 3 or run.stderr != b"x\n550 gone\n" or len(lines) != 2 or \
+            json.loads(lines[0] or b"{}").get("status") != 3:
+        failures.append("%s: status %d, stderr %r, the reader got %r" % (name, run.returncode, run.stderr, lines))
     return 1
 
 
