@@ -46,6 +46,7 @@ const char* start_record(const os_char* path, const os_char* client, int count,
 }
 
 void prepare_stop_record() {
+  if (!keeping_record()) return;
   // Never handed over while it is being made.
   keep_backstop_record(nullptr, nullptr, 0);
   size_t length = compose_record(line, facts.limit, record_stopped, nullptr);

@@ -29,8 +29,7 @@ const char* start_record(const os_char* path, const os_char* client, int count,
 // Notes a sign in the order it counted: its kind and text, with the client encoding the
 // text is in (unknown_encoding where that is not known), and for client output its
 // stream (output_stream or error_stream; -1 for none) and line there (1-based; 0 for
-// none), and whether the user's ignore list silenced it. A stop's sign has the record of
-// the stopped run made at once, for the backstop (keep_backstop_record).
+// none), and whether the user's ignore list silenced it.
 void record_sign(record_kind kind, const char* text, size_t length, size_t encoding, int stream,
                  size_t line, bool ignored);
 
@@ -48,7 +47,8 @@ void record_transfer(bool sent, unsigned long long bytes);
 void record_output(int stream, size_t length);
 
 // Makes the record of the run as if stopped now, for the backstop to append should the
-// wrapper be held from now on: at the start, and once the stop is reported.
+// wrapper be held from now on: at the start, and once a stop is reported. Without a
+// record kept, nothing.
 void prepare_stop_record();
 
 // VESKAR_ON_FAILURE=stop: notes the line of the commands the client carries out from now

@@ -54,6 +54,12 @@ void show_through(int stream, size_t end, void*) {
   e.shown = end;
 }
 
+// A request to stop the wrapper: the client gets no more commands, and the request.
+void take_stop(int stop) {
+  halt_script();
+  pass_stop(stop);
+}
+
 // Set once the client has been stopped for inactivity: its end is then the wrapper's
 // doing, and the stall its report.
 bool stopped = false;
@@ -107,7 +113,9 @@ void relay_streams() {
   // Held reports are due once their line has paused (its bytes, had any come, would have
   // moved it); the client's next command, once it may wait for it.
   static const timed_hook hooks[] = {{held_reports_due, release_held_reports}, {script_due, script_step}};
-  int stop = watch_relay(&system_watch_calls, idle_timeout_seconds, stop_stalled_client, hooks,
+  watch_calls calls = system_watch_calls;
+  calls.pass_stop = take_stop;
+  int stop = watch_relay(&calls, idle_timeout_seconds, stop_stalled_client, hooks,
                          script_running() ? 2 : 1);
   end_pump();
   // The client's output is over: nothing waits for a line any more.

@@ -40,6 +40,7 @@ struct script_state {
   bool counted;  // the lines not sent, once counted
   size_t not_sent;
   bool output_since_line;  // stdout has moved since the last line went
+  bool halted;             // the wrapper was asked to stop: no line goes after this one
   int64_t due;             // the next step, on clock_ms; 1: at once; 0: none
   int64_t pause;           // the last pause between looks
 };
@@ -207,7 +208,15 @@ const char* start_script() {
   if (script.phase == script_off) return nullptr;
   const char* problem = start_commands();
   if (problem != nullptr) stop_client();
+  // A client may wait for its first line before it prints a byte: the first look at once.
+  script.due = 1;
   return problem;
+}
+
+void halt_script() {
+  if (script.phase == script_off || script.phase == script_closed) return;
+  script.halted = true;
+  script.due = 1;
 }
 
 bool script_running() { return script.phase != script_off; }
@@ -235,6 +244,10 @@ void script_step() {
     return;
   }
   if (script.phase != script_between) return;
+  if (script.halted) {
+    close_input();
+    return;
+  }
   bool prompt = waiting_shown_by_prompt && script.output_since_line && prompt_shown();
   if (client_waits(prompt))
     hand_next_line();

@@ -25,6 +25,10 @@ bool script_running();
 // the end of that stream).
 void script_saw_output(int stream, const char* bytes, size_t length);
 
+// The wrapper was asked to stop: the client gets no line after the one on its way, and
+// then the end of its input.
+void halt_script();
+
 // When the script's next step is due, on clock_ms (0: not at all), and the step: it hands
 // the client its next line, or ends its input, once the client waits for it.
 int64_t script_due();

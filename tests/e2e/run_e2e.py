@@ -507,6 +507,9 @@ STOP_CASES = [
      ["r:ftp>\\s", "B:550\\sx:\\s", "s:300", "B:No\\ssuch\\sfile\\n", "B:ftp>\\s", "R:"],
      b"ftp> get x\n550 x: No such file\n" + report(b"550 x: No such file") + b"ftp> ", stopped_after(1, 1), 3,
      {"stdin": b"get x\nls\n"}),
+    # Linux sees the client wait, whether it printed first or not.
+    ("stop: a client that reads before it prints gets its first line", STOP, ["R:"], b"pwd\nls\n", b"", 0,
+     {"stdin": b"pwd\nls\n", "builds": ("native",)}),
     ("bad VESKAR_ON_FAILURE", {"VESKAR_ON_FAILURE": "halt"}, ["m:started"],
      fatal(b"VESKAR_ON_FAILURE is neither continue nor stop"), b"", 1, {"ran": False}),
     # Windows: the client's own prompts, a -s: script, the site's prompts.
@@ -578,6 +581,13 @@ OWNED_CASES = [
      [out(b"ftp> "), "p", "s:30000"], b"ftp> \n" + stopped(b"signal 14"), b"", -14, 5),
     ("SIGUSR1 to veskar alone: a stop", "native", (signal.SIGUSR1, ""), [err(b"ftp> "), "p", "s:30000"],
      stopped(b"signal 10"), b"ftp> ", -10, 5),
+    # With VESKAR_ON_FAILURE=stop ("script": the commands one, two, three), a client that
+    # ignores the signal gets no command after it.
+    ("SIGTERM to veskar alone: no command goes after it", "native", (signal.SIGTERM, "script"),
+     ["T", "r:ftp>\\s", "p", "s:1500", "R:ftp>\\s"], b"ftp> one\nftp> \n" + stopped(b"signal 15"), b"", -15, 5),
+    # Without a record kept, as with one.
+    ("SIGTERM without VESKAR_LOG: reported, and veskar ends by SIGTERM", "native", (signal.SIGTERM, "nolog"),
+     [out(b"ftp> "), "p", "s:30000"], b"ftp> \n" + stopped(b"signal 15"), b"", -15, 5),
     # SIGALRM is caught for the backstop's timer all the same: ignored, it must stay so.
     ("SIGALRM ignored by the caller stays ignored, by veskar and the client", "native",
      (signal.SIGALRM, "group nohup"), [out(b"a\n"), "p", "s:1500", out(b"b\n")], b"a\nb\n", b"", 0, 5),
@@ -637,6 +647,14 @@ def run_owned_case(wrapper, launcher, row, failures):
     name, _, how, actions, want_out, want_err, status, within = row
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         command, env = wrapper.prepare(bin_dir, actions)
+        if not wrapper.wine and "nolog" in how[1]:
+            env.pop("VESKAR_LOG")
+        commands = subprocess.DEVNULL
+        if not wrapper.wine and "script" in how[1]:
+            env.update(STOP)
+            commands = tempfile.TemporaryFile()
+            commands.write(b"one\ntwo\nthree\n")
+            commands.seek(0)
         if wrapper.wine:
             line = subprocess.list2cmdline([wrapper.native_path(wrapper.wrapper)] + actions)
             command = [command[0], launcher] + (["--terminate"] if how == "terminate" else []) + [line]
@@ -644,8 +662,10 @@ def run_owned_case(wrapper, launcher, row, failures):
             command = ["/bin/sh", "-c", "trap '' %d; exec \"$0\" \"$@\"" % how[0]] + command
         # Files: a client that outlives veskar would hold a pipe open.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
-            process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+            process = subprocess.Popen(command, stdin=commands, stdout=stdout, stderr=stderr,
                                        cwd=bin_dir, env=env, start_new_session=True)
+            if commands != subprocess.DEVNULL:
+                commands.close()
             if not wrapper.wine:
                 stop_natively(bin_dir, process, how, within, name, failures)
             try:
@@ -657,7 +677,7 @@ def run_owned_case(wrapper, launcher, row, failures):
             stderr.seek(0)
             got = (None if want_out is None else stdout.read(), stderr.read(), process.returncode)
         check(name, got, (None if want_out is None else wrapper.banner + want_out, want_err, status), failures)
-        if want_out is not None:  # a run ended by SIGKILL or TerminateProcess can write none
+        if want_out is not None and "VESKAR_LOG" in env:  # SIGKILL or TerminateProcess: none
             check_record(name, wrapper.record_of(bin_dir), want_out, status, wrapper.wine, failures)
         if how == "terminate":
             with open(os.path.join(bin_dir, "client_end.txt")) as f:
