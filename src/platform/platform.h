@@ -179,9 +179,9 @@ struct pump_news {  // what the pump has seen since start_pump
   int stop;             // the first stop request, or 0
 };
 
-// Relays for up to `ms` ms (-1: no limit), or less: once reads were handed on, a stream
-// ended or a stop came; with `watch_client`, once the client ends (looked at once a
-// second at least where the system cannot wake on it).
+// Relays for up to `ms` ms (-1: no limit), or less: once a stream ended or a stop came,
+// or reads were handed on (on Windows, only after pump_watch_reads); with `watch_client`,
+// once the client ends (looked at once a second at least where the system cannot wake on it).
 pump_news pump_wait(int ms, bool watch_client);
 
 // Whether the client's bytes wait in the pipes (or a reader, on Windows), not handed on.
@@ -259,8 +259,8 @@ size_t client_text_in_utf8(const char* bytes, size_t length, size_t encoding, ch
 enum commands_route { commands_piped, commands_typed, commands_unrouted };
 
 // Sets up their route. Their source is the wrapper's standard input; on Windows the file
-// of the last "-s:FILE" of arguments[1, count) it can read, and the client then gets
-// "-s:" and the name of the wrapper's pipe there (`arguments` stay as they are).
+// of the last "-s:FILE" of arguments[1, count) when it can read that, and the client then
+// gets "-s:" and the name of the wrapper's pipe there (`arguments` stay as they are).
 // Otherwise the client reads the pipe as its standard input.
 commands_route open_commands(int count, const os_char* const* arguments);
 
@@ -290,8 +290,7 @@ const char* waiting_unseen();
 // nullptr, or why this client cannot be seen waiting after all.
 const char* start_commands();
 
-// Before start_pump: pump_wait then returns soon after a read is handed on, and
-// pump_holds_output misses no byte written before it is called.
+// Before start_pump: pump_wait then returns soon after each read is handed on.
 void pump_watch_reads();
 
 // Whether the client waits for its next line now, all it printed handed on. Linux: its

@@ -251,8 +251,8 @@ void script_step() {
   bool prompt = waiting_shown_by_prompt && script.output_since_line && prompt_shown();
   if (client_waits(prompt))
     hand_next_line();
-  else if (!waiting_shown_by_prompt)
-    look_later();  // the system tells only when asked; a prompt shows as output
+  else if (!waiting_shown_by_prompt || prompt)
+    look_later();  // the system tells only when asked; a reader may just be between reads
 }
 
 void end_script() {

@@ -16,31 +16,21 @@ char pump_buffers[2][chunk_size];
 // Under sink_lock: calls to the sink so far, and which streams have had their end mark.
 DWORD pump_reads;
 bool pump_ended[2];
-// Set while a reader holds bytes it has read but not yet handed on; with
-// pump_watch_reads, from before it takes them.
+// Set while a reader holds bytes it has read but not yet handed on.
 volatile LONG pump_holding[2];
 // With pump_watch_reads: each read handed on sets pump_read_event.
-bool pump_watching = false;
 HANDLE pump_read_event = nullptr;
-
-// Waits, taking nothing, until the pipe holds bytes or has ended: a read of no bytes
-// returns then. The read that follows is held until the sink has had it.
-void await_bytes(int stream) {
-  char none;
-  DWORD count = 0, held = 0;
-  // A client's write of no bytes ends the wait too, with nothing to read.
-  while (ReadFile(pump_sources[stream], &none, 0, &count, nullptr) &&
-         PeekNamedPipe(pump_sources[stream], nullptr, 0, nullptr, &held, nullptr) && held == 0) {
-  }
-  InterlockedExchange(&pump_holding[stream], 1);
-}
 
 // Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
 // every write end is closed and the data is drained, or on failure.
 size_t read_pipe(HANDLE pipe, char* buffer, size_t capacity) {
   for (;;) {
     DWORD count = 0;
-    if (!ReadFile(pipe, buffer, static_cast<DWORD>(capacity), &count, nullptr)) return 0;
+    if (!ReadFile(pipe, buffer, static_cast<DWORD>(capacity), &count, nullptr)) {
+      // pump_holds_output cancelled a read that had nothing yet: wait on.
+      if (GetLastError() == ERROR_OPERATION_ABORTED) continue;
+      return 0;
+    }
     // A client's zero-byte write reads as success with no bytes: not the pipe's end,
     // which shows as a failed read once every write end is closed.
     if (count > 0) return count;
@@ -51,7 +41,6 @@ DWORD WINAPI pump_one(LPVOID parameter) {
   int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
   for (;;) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
-    if (pump_watching) await_bytes(stream);
     size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
     InterlockedExchange(&pump_holding[stream], count > 0);
     EnterCriticalSection(&sink_lock);
@@ -59,7 +48,7 @@ DWORD WINAPI pump_one(LPVOID parameter) {
     ++pump_reads;
     if (count == 0) pump_ended[stream] = true;
     InterlockedExchange(&pump_holding[stream], 0);
-    if (pump_watching) SetEvent(pump_read_event);
+    if (pump_read_event != nullptr) SetEvent(pump_read_event);
     LeaveCriticalSection(&sink_lock);
     if (count == 0) return 0;
   }
@@ -102,22 +91,20 @@ pump_news pump_wait(int ms, bool watch_client) {
 }
 
 bool pump_holds_output() {
-  // The readers may not have run since the client wrote: what the pipes hold counts too.
-  // The pipe first: with pump_watch_reads a reader is marked before it takes bytes, and
-  // the mark goes only with the sink's lock, which the caller holds.
+  // The caller holds the sink's lock, so each reader that has not ended either holds bytes
+  // it read, waiting for the lock, or waits in its read. A waiting read can be cancelled
+  // (the reader reads again): it had nothing yet. One that has taken bytes, however late
+  // its thread runs, no longer can. Not PeekNamedPipe: on a pipe that another thread is
+  // reading synchronously, it would wait for that read to end.
   for (int s = 0; s < 2; ++s) {
-    DWORD waiting = 0;
-    if ((!pump_ended[s] && PeekNamedPipe(pump_sources[s], nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) ||
-        pump_holding[s] != 0)
-      return true;
+    if (pump_ended[s] || pump_threads[s] == nullptr) continue;
+    if (pump_holding[s] != 0) return true;
+    if (!CancelSynchronousIo(pump_threads[s]) && GetLastError() == ERROR_NOT_FOUND) return true;
   }
   return false;
 }
 
-void pump_watch_reads() {
-  pump_read_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  pump_watching = pump_read_event != nullptr;
-}
+void pump_watch_reads() { pump_read_event = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
 
 void end_pump() {
   // A reader may still wait on a pipe that another process holds open: its stream ends
