@@ -11,16 +11,25 @@ enum { path_size = 32768 };  // the longest path Windows takes, and its terminat
 bool join(os_char* path, const os_char* folder, size_t length, const os_char* name) {
   size_t used = 0;
   for (; used < length && used + 1 < path_size; ++used) path[used] = folder[used];
-  if (used > 0 && path[used - 1] != L'\\' && path[used - 1] != L'/') path[used++] = L'\\';
+  if (used > 0 && used + 1 < path_size && path[used - 1] != L'\\' && path[used - 1] != L'/')
+    path[used++] = L'\\';
   for (const os_char* c = name; *c != L'\0'; ++c)
     if (used + 1 < path_size) path[used++] = *c;
   path[used] = L'\0';
   return used + 1 < path_size;
 }
 
+// Whether `folder` (`length` units) is a whole path, one that neither the current folder
+// nor the current drive completes ("bin", ".", a path from the root alone are not).
+bool absolute(const os_char* folder, size_t length) {
+  bool drive = length >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
+  bool share = length >= 2 && (folder[0] == L'\\' || folder[0] == L'/') && folder[1] == folder[0];
+  return drive || share;
+}
+
 // Whether `folder` (`length` units) holds the program file `name`: then its path is in `path`.
 bool holds(const os_char* folder, size_t length, const os_char* name, os_char* path) {
-  if (length == 0 || !join(path, folder, length, name)) return false;
+  if (!absolute(folder, length) || !join(path, folder, length, name)) return false;
   DWORD attributes = GetFileAttributesW(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
