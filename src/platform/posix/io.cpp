@@ -87,7 +87,9 @@ namespace {
 // then takes the stop and ends, whatever holds its output. A descriptor that gave up
 // once gets no more waits.
 enum { stop_write_ms = 500 };
-int given_up = -1;
+int given_up[2] = {-1, -1};  // stdout and stderr may both be stuck
+
+bool gave_up(int fd) { return fd == given_up[0] || fd == given_up[1]; }
 
 // Waits for room to write, up to `ms` (-1: no limit). False when none came, or the
 // descriptor failed.
@@ -107,8 +109,8 @@ bool write_handle(os_handle handle, const char* bytes, size_t length) {
     // room, which a pipe then takes without waiting; before, whatever it takes, until a
     // stop interrupts it (the stop's handler restarts nothing).
     bool stopping = stop_received != 0;
-    if (stopping && (descriptor(handle) == given_up || !room_to_write(descriptor(handle), stop_write_ms))) {
-      given_up = descriptor(handle);
+    if (stopping && (gave_up(descriptor(handle)) || !room_to_write(descriptor(handle), stop_write_ms))) {
+      if (!gave_up(descriptor(handle))) given_up[given_up[0] == -1 ? 0 : 1] = descriptor(handle);
       return false;
     }
     size_t piece = stopping && length > PIPE_BUF ? PIPE_BUF : length;
