@@ -7,7 +7,9 @@
 namespace {
 
 const char ftp_prompt[] = "ftp> ";
-enum { ftp_prompt_length = sizeof ftp_prompt - 1, tail_size = 256 };
+// The tail holds a site's text of 255 characters in UTF-8 and its blank, or a login
+// prompt with a host name of 255.
+enum { ftp_prompt_length = sizeof ftp_prompt - 1, tail_size = 1024 };
 
 // The line so far: its length (saturating), whether it is "ftp> " and nothing else, once
 // or more, and its last bytes, which hold every prompt and every site text whole.
