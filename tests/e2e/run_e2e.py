@@ -1133,16 +1133,19 @@ def run_planted_client(wrapper, planted, failures):
         shutil.copy(planted, os.path.join(bin_dir, "ftp.exe"))
         os.mkdir(os.path.join(bin_dir, "path"))
         shutil.copy(wrapper.client, os.path.join(bin_dir, "path", "ftp.exe"))
+        path = wrapper.native_path(os.path.join(bin_dir, "path"))
         for label, extra, want in (("a client planted in the working folder is passed by", {}, b"genuine\n"),
+                                   ("a PATH entry that is no whole path is passed by", {"WINEPATH": ".;" + path},
+                                    b"genuine\n"),
                                    ("VESKAR_FTP=.\\ftp.exe runs the working folder's", {"VESKAR_FTP": ".\\ftp.exe"},
                                     b"planted\n")):
             command, env = wrapper.prepare(bin_dir, [out(b"genuine\n")], with_client=False)
-            env["WINEPATH"] = wrapper.native_path(os.path.join(bin_dir, "path"))
+            env["WINEPATH"] = path
             env.update(extra)
             p = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir, env=env,
                                timeout=60)
             check(label, (p.stdout, p.stderr, p.returncode), (wrapper.banner + want, b"", 0), failures)
-    return 2
+    return 3
 
 
 def run_utf16_bound(wrapper, launcher, failures):
