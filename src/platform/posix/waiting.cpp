@@ -47,6 +47,18 @@ bool may_trace() {
 }
 #endif
 
+// Whether the client's program is of the other word size (a 32-bit one on a 64-bit
+// system): its calls then go by other numbers. One that cannot be read is taken as ours.
+bool other_word_size(long client) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%ld/exe", client);
+  unsigned char header[5] = {0};
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  bool elf = fd >= 0 && read(fd, header, sizeof header) == sizeof header && memcmp(header, "\177ELF", 4) == 0;
+  if (fd >= 0) close(fd);
+  return elf && header[4] != (sizeof(void*) == 8 ? 2 : 1);  // EI_CLASS: 1 for 32 bits, 2 for 64
+}
+
 bool empty_pipe(int fd) {
   int unread = 0;
   return ioctl(fd, FIONREAD, &unread) == 0 && unread == 0;
@@ -77,7 +89,8 @@ bool watch_client_input() {
   // The right to read them is checked at each read: a client that runs set-user-ID, say,
   // withholds them.
   char text[256];
-  return client > 0 && read_proc(syscall_fd, text, sizeof text) > 0 && read_proc(stat_fd, text, sizeof text) > 0;
+  return client > 0 && read_proc(syscall_fd, text, sizeof text) > 0 && read_proc(stat_fd, text, sizeof text) > 0 &&
+         !other_word_size(client);
 }
 
 bool client_waits(bool) {
