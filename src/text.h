@@ -11,5 +11,8 @@
 // anywhere: the plain search for the rare checks beside the scan's own.
 bool text_holds(const char* text, size_t length, const char* pattern, size_t size);
 
+// Writes `number` in decimal at `out` (room for 20 digits), unterminated; returns its length.
+size_t text_decimal(unsigned long long number, char* out);
+
 // The number of characters of `text` before its terminator.
 size_t text_length(const os_char* text);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "text.h"
+
 void json_put(json_text* json, const char* text, size_t length) {
   if (json->used + length > json->capacity) return;
   memcpy(json->bytes + json->used, text, length);
@@ -11,13 +13,8 @@ void json_put(json_text* json, const char* text, size_t length) {
 void json_put(json_text* json, const char* text) { json_put(json, text, strlen(text)); }
 
 void json_put_number(json_text* json, unsigned long long number) {
-  char digits[24];
-  size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + number % 10);
-    number /= 10;
-  } while (number != 0);
-  while (count > 0) json_put(json, &digits[--count], 1);
+  char digits[20];
+  json_put(json, digits, text_decimal(number, digits));
 }
 
 size_t json_string(const char* text, size_t length, char* out, size_t room) {

@@ -9,6 +9,7 @@
 #include "run/prompt.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
+#include "text.h"
 
 namespace {
 
@@ -152,16 +153,6 @@ void hand_next_line() {
   if (!hand_line() || script.phase == script_between) look_later();
 }
 
-// Writes `number` in decimal at `out`; returns its length.
-size_t put_number(size_t number, char* out) {
-  char digits[24];
-  size_t count = 0;
-  do digits[count++] = static_cast<char>('0' + number % 10);
-  while ((number /= 10) != 0);
-  for (size_t d = 0; d < count; ++d) out[d] = digits[count - 1 - d];
-  return count;
-}
-
 // "veskar: stopped after the first failure, at line 2 of the commands; 3 lines not sent"
 void say_stop() {
   char line[160];
@@ -176,10 +167,10 @@ void say_stop() {
     put("before line 1");
   } else {
     put("at line ");
-    used += put_number(script.stopped_at, line + used);
+    used += text_decimal(script.stopped_at, line + used);
   }
   put(" of the commands; ");
-  used += put_number(script.not_sent, line + used);
+  used += text_decimal(script.not_sent, line + used);
   put(script.not_sent == 1 ? " line not sent\n" : " lines not sent\n");
   write_handle(saved_stderr, line, used);
 }
