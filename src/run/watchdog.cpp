@@ -33,16 +33,19 @@ void start_drain(watchdog* watch, int64_t now) {
   watch->drain_end = now + drain_seconds * 1000;
 }
 
+// Passes a stop request on, once, whatever the phase: what the client prints as it ends
+// comes before the report.
+void take_stop(watchdog* watch, const watch_calls* calls, int stop, int64_t now) {
+  if (stop == 0 || watch->stop != 0) return;
+  calls->pass_stop(stop);
+  watch->stop = stop;
+  watch->stop_at = now;
+  start_drain(watch, now);
+}
+
 // Takes what the pump has seen by `now`: how long the next wait may last, or what to
 // do instead.
 int look(watchdog* watch, const watch_calls* calls, const pump_news& news, int64_t now) {
-  // Whatever the phase: what the client prints as it ends comes before the report.
-  if (news.stop != 0 && watch->stop == 0) {
-    calls->pass_stop(news.stop);
-    watch->stop = news.stop;
-    watch->stop_at = now;
-    start_drain(watch, now);
-  }
   if (watch->phase == watch_off) return news.pipes_ended && news.client_ended ? relay_over : no_limit;
   // Stopping the client may have taken seconds: the drain counts from its return.
   if (watch->phase == watch_stalled) start_drain(watch, now);
@@ -101,6 +104,8 @@ int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler s
     // a pipe moves.
     bool timed = watch.phase != watch_off || news.stop != 0 || due != 0;
     int64_t now = timed ? calls->clock_ms() : 0;
+    // Before the hooks, so that none acts as if no stop had come (a line to the client).
+    take_stop(&watch, calls, news.stop, now);
     if (due != 0 && now >= due) {
       for (size_t h = 0; h < count; ++h) {
         int64_t at = hooks[h].due();

@@ -186,20 +186,30 @@ TEST(Watchdog, Rules) {
 std::vector<int64_t> hook_runs;
 std::vector<int64_t> hook_times;
 int64_t hook_due() { return hook_runs.size() < hook_times.size() ? hook_times[hook_runs.size()] : 0; }
-void hook_run() { hook_runs.push_back(fake.now); }
+void hook_run() {
+  // A stop that came with the wake-up is passed on first: the script's next line must see it.
+  if (fake.now >= fake.s->stop_at) {
+    EXPECT_EQ(fake.passed_at, fake.s->stop_at) << "a hook ran before the stop";
+  }
+  hook_runs.push_back(fake.now);
+}
 int64_t never_due() { return 0; }
 void never_run() { ADD_FAILURE() << "a hook that was never due ran"; }
 
-TEST(Watchdog, HooksRunWhenDue) {
-  const story quiet = {"hooks", 0, {}, {}, true, 4000, 3000, 0, never, 4000, -1};
-  fake.s = &quiet;
+void start_story(const story* s, std::vector<int64_t> times) {
+  fake.s = s;
   fake.now = 0;
-  fake.client_ends = quiet.client_ends;
+  fake.client_ends = s->client_ends;
   fake.stalled_at = fake.passed_at = fake.killed_at = never;
   fake.waits.clear();
   fake.told_ended = fake.watched_after_end = false;
   hook_runs.clear();
-  hook_times = {500, 1500, 1501};
+  hook_times = times;
+}
+
+TEST(Watchdog, HooksRunWhenDue) {
+  const story quiet = {"hooks", 0, {}, {}, true, 4000, 3000, 0, never, 4000, -1};
+  start_story(&quiet, {500, 1500, 1501});
   const timed_hook hooks[] = {{never_due, never_run}, {hook_due, hook_run}};
   EXPECT_EQ(watch_relay(&fake_calls, 0, fake_stop, hooks, 2), 0);
   EXPECT_EQ(hook_runs, hook_times);
@@ -207,6 +217,11 @@ TEST(Watchdog, HooksRunWhenDue) {
   // Nothing left due: the last wait has no limit.
   ASSERT_FALSE(fake.waits.empty());
   EXPECT_EQ(fake.waits.back().second, -1);
+  // A hook due in the wake-up that brings a stop.
+  const story stopped = {"hooks", 0, {}, {}, true, with_client, never, 0, never, 1700, -1, 1500, 200};
+  start_story(&stopped, {1500});
+  EXPECT_EQ(watch_relay(&fake_calls, 0, fake_stop, hooks, 2), 15);
+  EXPECT_EQ(hook_runs, hook_times);
 }
 
 }  // namespace
