@@ -18,31 +18,51 @@ DWORD pump_reads;
 bool pump_ended[2];
 // Set while a reader holds bytes it has read but not yet handed on.
 volatile LONG pump_holding[2];
+// Each reader's reads begun, and the last one that has returned (its bytes marked held).
+volatile LONG pump_begun[2];
+volatile LONG pump_returned[2];
 // With pump_watch_reads: each read handed on sets pump_read_event.
 HANDLE pump_read_event = nullptr;
 
-// Waits for data and reads at most `capacity` bytes. Returns the count read, or 0 once
-// every write end is closed and the data is drained, or on failure.
-size_t read_pipe(HANDLE pipe, char* buffer, size_t capacity) {
+// Waits for data and reads at most chunk_size bytes into the stream's buffer, marked held.
+// Returns the count read, or 0 once every write end is closed and the data is drained,
+// or on failure.
+size_t read_pipe(int stream) {
   for (;;) {
     DWORD count = 0;
-    if (!ReadFile(pipe, buffer, static_cast<DWORD>(capacity), &count, nullptr)) {
-      // pump_holds_output cancelled a read that had nothing yet: wait on.
-      if (GetLastError() == ERROR_OPERATION_ABORTED) continue;
-      return 0;
-    }
+    LONG read = InterlockedIncrement(&pump_begun[stream]);
+    bool done = ReadFile(pump_sources[stream], pump_buffers[stream], chunk_size, &count, nullptr);
+    DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    if (count > 0) InterlockedExchange(&pump_holding[stream], 1);
+    InterlockedExchange(&pump_returned[stream], read);
+    // pump_holds_output cancelled a read that had nothing yet: wait on.
+    if (error == ERROR_OPERATION_ABORTED) continue;
+    if (!done) return 0;
     // A client's zero-byte write reads as success with no bytes: not the pipe's end,
     // which shows as a failed read once every write end is closed.
     if (count > 0) return count;
   }
 }
 
+// Whether the reader of `stream` may hold bytes: a pending read cancelled, it may still
+// have taken some (the cancel came too late), so its return is waited for.
+bool reader_holds(int stream) {
+  if (pump_holding[stream] != 0) return true;
+  LONG read = pump_begun[stream];
+  // Between two reads, or any failure: held, to be looked at again.
+  if (!CancelSynchronousIo(pump_threads[stream]) || pump_begun[stream] != read) return true;
+  for (int waited = 0; pump_returned[stream] != read; ++waited) {
+    if (waited == 100) return true;
+    Sleep(waited == 0 ? 0 : 1);
+  }
+  return pump_holding[stream] != 0;
+}
+
 DWORD WINAPI pump_one(LPVOID parameter) {
   int stream = static_cast<int>(reinterpret_cast<intptr_t>(parameter));
   for (;;) {
     // Anonymous pipes have no overlapped I/O: one blocking reader per pipe.
-    size_t count = read_pipe(pump_sources[stream], pump_buffers[stream], chunk_size);
-    InterlockedExchange(&pump_holding[stream], count > 0);
+    size_t count = read_pipe(stream);
     EnterCriticalSection(&sink_lock);
     pump_sink(stream, count > 0 ? pump_buffers[stream] : nullptr, count);
     ++pump_reads;
@@ -92,15 +112,10 @@ pump_news pump_wait(int ms, bool watch_client) {
 
 bool pump_holds_output() {
   // The caller holds the sink's lock, so each reader that has not ended either holds bytes
-  // it read, waiting for the lock, or waits in its read. A waiting read can be cancelled
-  // (the reader reads again): it had nothing yet. One that has taken bytes, however late
-  // its thread runs, no longer can. Not PeekNamedPipe: on a pipe that another thread is
-  // reading synchronously, it would wait for that read to end.
-  for (int s = 0; s < 2; ++s) {
-    if (pump_ended[s] || pump_threads[s] == nullptr) continue;
-    if (pump_holding[s] != 0) return true;
-    if (!CancelSynchronousIo(pump_threads[s]) && GetLastError() == ERROR_NOT_FOUND) return true;
-  }
+  // it read, waiting for the lock, or waits in its read. Not PeekNamedPipe: on a pipe that
+  // another thread reads synchronously, it waits for that read to end.
+  for (int s = 0; s < 2; ++s)
+    if (!pump_ended[s] && pump_threads[s] != nullptr && reader_holds(s)) return true;
   return false;
 }
 
