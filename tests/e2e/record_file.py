@@ -2,6 +2,7 @@
 renamed while a run goes on, a file at the size limit, and the mode a new one gets."""
 import json
 import os
+import select
 import subprocess
 import tempfile
 import threading
@@ -66,24 +67,30 @@ def run_record_fifo_once(wrapper, failures):
     with tempfile.TemporaryDirectory(prefix="veskar-e2e.") as bin_dir:
         fifo = os.path.join(bin_dir, "records.fifo")
         os.mkfifo(fifo)
-        received = []
-
-        def read_to_end():
-            with open(fifo, "rb") as f:  # waits for a writer, then reads until the last one goes
-                received.append(f.read())
-
-        thread = threading.Thread(target=read_to_end)
-        thread.start()
-        time.sleep(0.2)
+        # Opened before the run; poll says POLLHUP once a writer has come and every one
+        # has gone: where `cat fifo` sees its end.
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        poller = select.poll()
+        poller.register(reader, select.POLLIN)
         command, env = wrapper.prepare(bin_dir, [err(b"x\n550 gone\n")])
         env["VESKAR_LOG"] = fifo
-        run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, cwd=bin_dir, env=env,
-                             timeout=60)
-        thread.join(timeout=10)
-    lines = (received[0] if received else b"").split(b"\n")
-    if run.returncode != 3 or run.stderr != b"x\n550 gone\n" or len(lines) != 2 or \
+        run = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               cwd=bin_dir, env=env)
+        received = b""
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            events = poller.poll(100)
+            mask = events[0][1] if events else 0
+            piece = os.read(reader, 65536) if mask & select.POLLIN else b""
+            if not piece and mask & select.POLLHUP:
+                break
+            received += piece
+        said = run.communicate(timeout=60)[1]
+        os.close(reader)
+    lines = received.split(b"\n")
+    if run.returncode != 3 or said != b"x\n550 gone\n" or len(lines) != 2 or \
             json.loads(lines[0] or b"{}").get("status") != 3:
-        failures.append("%s: status %d, stderr %r, the reader got %r" % (name, run.returncode, run.stderr, lines))
+        failures.append("%s: status %d, stderr %r, the reader got %r" % (name, run.returncode, said, lines))
     return 1
 
 
