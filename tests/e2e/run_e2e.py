@@ -587,7 +587,7 @@ OWNED_CASES = [
     # With VESKAR_ON_FAILURE=stop ("script": the commands one, two, three), a client that
     # ignores the signal gets no command after it.
     ("SIGTERM to veskar alone: no command goes after it", "native", (signal.SIGTERM, "script"),
-     ["T", "r:ftp>\\s", "p", "s:1500", "R:ftp>\\s"], b"ftp> one\nftp> \n" + stopped(b"signal 15"), b"", -15, 5),
+     ["T", "r:ftp>\\s", "p", "s:1000", "R:ftp>\\s"], b"ftp> one\nftp> \n" + stopped(b"signal 15"), b"", -15, 5),
     # Without a record kept, as with one.
     ("SIGTERM without VESKAR_LOG: reported, and veskar ends by SIGTERM", "native", (signal.SIGTERM, "nolog"),
      [out(b"ftp> "), "p", "s:30000"], b"ftp> \n" + stopped(b"signal 15"), b"", -15, 5),
