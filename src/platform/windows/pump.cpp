@@ -35,8 +35,13 @@ size_t read_pipe(int stream) {
     DWORD error = done ? ERROR_SUCCESS : GetLastError();
     if (count > 0) InterlockedExchange(&pump_holding[stream], 1);
     InterlockedExchange(&pump_returned[stream], read);
-    // pump_holds_output cancelled a read that had nothing yet: wait on.
-    if (error == ERROR_OPERATION_ABORTED) continue;
+    // pump_holds_output cancelled a read that had nothing yet: wait on, once its look,
+    // which holds the lock, is over (a read begun meanwhile would count as bytes held).
+    if (error == ERROR_OPERATION_ABORTED) {
+      EnterCriticalSection(&sink_lock);
+      LeaveCriticalSection(&sink_lock);
+      continue;
+    }
     if (!done) return 0;
     // A client's zero-byte write reads as success with no bytes: not the pipe's end,
     // which shows as a failed read once every write end is closed.
