@@ -584,6 +584,8 @@ OWNED_CASES = [
      [out(b"ftp> "), "p", "s:30000"], b"ftp> \n" + stopped(b"signal 14"), b"", -14, 5),
     ("SIGUSR1 to veskar alone: a stop", "native", (signal.SIGUSR1, ""), [err(b"ftp> "), "p", "s:30000"],
      stopped(b"signal 10"), b"ftp> ", -10, 5),
+    ("a realtime signal to veskar alone: a stop", "native", (signal.SIGRTMIN + 3, ""), [err(b"ftp> "), "p", "s:30000"],
+     stopped(b"signal %d" % (signal.SIGRTMIN + 3)), b"ftp> ", -(signal.SIGRTMIN + 3), 5),
     # With VESKAR_ON_FAILURE=stop ("script": the commands one, two, three), a client that
     # ignores the signal gets no command after it.
     ("SIGTERM to veskar alone: no command goes after it", "native", (signal.SIGTERM, "script"),

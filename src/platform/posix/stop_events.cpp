@@ -17,11 +17,26 @@ int stop_pipe[2] = {-1, -1};
 
 namespace {
 
-// The requests to stop the wrapper that it takes once the client runs: those a
-// supervisor, timeout(1) or kill sends to end a job, each of which would otherwise end
-// the wrapper and leave the client running (the terminal's SIGINT and SIGQUIT are the
-// client's). A handler notes the first and wakes the pump's poll through stop_pipe.
-const int stop_signals[] = {SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2};
+// The requests to stop the wrapper that it takes once the client runs: every signal a
+// supervisor, timeout(1) or kill may send that would otherwise end the wrapper and leave
+// the client running, the realtime ones too (the terminal's SIGINT and SIGQUIT are the
+// client's; the faults' signals are the wrapper's own). A handler notes the first and
+// wakes the pump's poll through stop_pipe.
+const int stop_signals[] = {SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+#ifdef __linux__
+                            SIGIO, SIGPWR, SIGSTKFLT,
+#endif
+};
+
+// Every stop signal: the list, then the realtime signals the C library leaves to programs.
+void fill_stop_signals(sigset_t* set) {
+  sigemptyset(set);
+  for (int signal_number : stop_signals) sigaddset(set, signal_number);
+#ifdef SIGRTMIN
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) sigaddset(set, signal_number);
+#endif
+}
+
 // The relay ends a stop within the drain and the kill's grace; past this, something
 // holds it, and the backstop ends the wrapper.
 enum { stop_backstop_seconds = 8 };
@@ -117,13 +132,13 @@ void catch_stop_signals() {
   struct sigaction catcher;
   memset(&catcher, 0, sizeof catcher);
   catcher.sa_sigaction = on_stop_signal;
-  sigemptyset(&catcher.sa_mask);
-  for (int signal_number : stop_signals) sigaddset(&catcher.sa_mask, signal_number);
+  fill_stop_signals(&catcher.sa_mask);
   // No SA_RESTART: a stop interrupts a write to a stdout that nobody reads.
   catcher.sa_flags = SA_SIGINFO;
-  for (int signal_number : stop_signals) {
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
     struct sigaction previous;
-    if (sigaction(signal_number, nullptr, &previous) != 0) continue;
+    if (sigismember(&catcher.sa_mask, signal_number) != 1 || sigaction(signal_number, nullptr, &previous) != 0)
+      continue;
     // nohup's SIGHUP stays ignored, for the wrapper and the client. SIGALRM is caught
     // all the same, for the backstop's timer, and the client gets it ignored.
     bool ignored = previous.sa_handler == SIG_IGN;
