@@ -106,6 +106,7 @@ int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler s
     int64_t now = timed ? calls->clock_ms() : 0;
     // Before the hooks, so that none acts as if no stop had come (a line to the client).
     take_stop(&watch, calls, news.stop, now);
+    due = earliest(hooks, count);  // passing the stop on may have made a hook due
     if (due != 0 && now >= due) {
       for (size_t h = 0; h < count; ++h) {
         int64_t at = hooks[h].due();

@@ -120,7 +120,13 @@ void fake_stop() {
   fake.now += fake.s->stop_takes;
 }
 
+// The timed hook's runs and the times it is due at (below).
+std::vector<int64_t> hook_runs;
+std::vector<int64_t> hook_times;
+bool hook_due_at_stop = false;  // passing the stop on makes the hook due at once
+
 void fake_pass(int stop) {
+  if (hook_due_at_stop) hook_times.push_back(fake.now);
   EXPECT_EQ(stop, 15);
   EXPECT_EQ(fake.passed_at, never) << "passed twice";
   fake.passed_at = fake.now;
@@ -183,8 +189,6 @@ TEST(Watchdog, Rules) {
 
 // Timed hooks: each runs once it is due, and the waits end no later than that; the
 // relay's own rules go on around them.
-std::vector<int64_t> hook_runs;
-std::vector<int64_t> hook_times;
 int64_t hook_due() { return hook_runs.size() < hook_times.size() ? hook_times[hook_runs.size()] : 0; }
 void hook_run() {
   // A stop that came with the wake-up is passed on first: the script's next line must see it.
@@ -222,6 +226,12 @@ TEST(Watchdog, HooksRunWhenDue) {
   start_story(&stopped, {1500});
   EXPECT_EQ(watch_relay(&fake_calls, 0, fake_stop, hooks, 2), 15);
   EXPECT_EQ(hook_runs, hook_times);
+  // A hook that the stop makes due runs at once, not at the next wake-up.
+  start_story(&stopped, {});
+  hook_due_at_stop = true;
+  watch_relay(&fake_calls, 0, fake_stop, hooks, 2);
+  hook_due_at_stop = false;
+  EXPECT_EQ(hook_runs, std::vector<int64_t>{1500});
 }
 
 }  // namespace
