@@ -85,7 +85,11 @@ def run_record_fifo_once(wrapper, failures):
             if not piece and mask & select.POLLHUP:
                 break
             received += piece
-        said = run.communicate(timeout=60)[1]
+        try:
+            said = run.communicate(timeout=60)[1]
+        except subprocess.TimeoutExpired:
+            run.kill()
+            said = run.communicate()[1]
         os.close(reader)
     lines = received.split(b"\n")
     if run.returncode != 3 or said != b"x\n550 gone\n" or len(lines) != 2 or \
