@@ -21,6 +21,8 @@ volatile LONG pump_holding[2];
 // Each reader's reads begun, and the last one that has returned (its bytes marked held).
 volatile LONG pump_begun[2];
 volatile LONG pump_returned[2];
+// Set while a reader whose read was cancelled waits for the look to end: it holds nothing.
+volatile LONG pump_parked[2];
 // With pump_watch_reads: each read handed on sets pump_read_event.
 HANDLE pump_read_event = nullptr;
 
@@ -38,7 +40,9 @@ size_t read_pipe(int stream) {
     // pump_holds_output cancelled a read that had nothing yet: wait on, once its look,
     // which holds the lock, is over (a read begun meanwhile would count as bytes held).
     if (error == ERROR_OPERATION_ABORTED) {
+      InterlockedExchange(&pump_parked[stream], 1);
       EnterCriticalSection(&sink_lock);
+      InterlockedExchange(&pump_parked[stream], 0);
       LeaveCriticalSection(&sink_lock);
       continue;
     }
@@ -53,11 +57,13 @@ size_t read_pipe(int stream) {
 // have taken some (the cancel came too late), so its return is waited for.
 bool reader_holds(int stream) {
   if (pump_holding[stream] != 0) return true;
+  if (pump_parked[stream] != 0) return false;
   LONG read = pump_begun[stream];
   // Between two reads, or any failure: held, to be looked at again.
   if (!CancelSynchronousIo(pump_threads[stream]) || pump_begun[stream] != read) return true;
+  int64_t until = clock_ms() + 100;
   for (int waited = 0; pump_returned[stream] != read; ++waited) {
-    if (waited == 100) return true;
+    if (clock_ms() > until) return true;
     Sleep(waited == 0 ? 0 : 1);
   }
   return pump_holding[stream] != 0;
