@@ -138,8 +138,8 @@ CASES = [
     # the line's end; where the line pauses (a prompt), it starts on a line of its own.
     # A pause between the streams' writes: where each pipe has its reader (Windows), two
     # writes at once may be handed on in either order.
-    ("a sign on stderr waits for stdout's line", [out(b"230 Login succe"), "s:20", err(b"Not connected.\n"),
-                                                  "s:20", out(b"ssful.\r\nftp> ")], b"",
+    ("a sign on stderr waits for stdout's line", [out(b"230 Login succe"), "s:10", err(b"Not connected.\n"),
+                                                  "s:10", out(b"ssful.\r\nftp> ")], b"",
      b"230 Login successful.\r\n" + report(b"Not connected.") + b"ftp> ", b"Not connected.\n", 2),
     ("a sign on stderr after stdout's line paused", [out(b"ftp> "), "s:400", err(b"Not connected.\n"), "s:400",
                                                      out(b"x\n")], b"",
