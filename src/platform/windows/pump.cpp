@@ -21,7 +21,8 @@ volatile LONG pump_holding[2];
 // Each reader's reads begun, and the last one that has returned (its bytes marked held).
 volatile LONG pump_begun[2];
 volatile LONG pump_returned[2];
-// Set while a reader whose read was cancelled waits for the look to end: it holds nothing.
+// Set while a reader whose read returned no bytes waits for the look to end: it is in no
+// read, and the pipe may be looked into.
 volatile LONG pump_parked[2];
 // With pump_watch_reads: each read handed on sets pump_read_event.
 HANDLE pump_read_event = nullptr;
@@ -37,36 +38,39 @@ size_t read_pipe(int stream) {
     DWORD error = done ? ERROR_SUCCESS : GetLastError();
     if (count > 0) InterlockedExchange(&pump_holding[stream], 1);
     InterlockedExchange(&pump_returned[stream], read);
-    // pump_holds_output cancelled a read that had nothing yet: wait on, once its look,
-    // which holds the lock, is over (a read begun meanwhile would count as bytes held).
-    if (error == ERROR_OPERATION_ABORTED) {
-      InterlockedExchange(&pump_parked[stream], 1);
-      EnterCriticalSection(&sink_lock);
-      InterlockedExchange(&pump_parked[stream], 0);
-      LeaveCriticalSection(&sink_lock);
-      continue;
-    }
-    if (!done) return 0;
-    // A client's zero-byte write reads as success with no bytes: not the pipe's end,
-    // which shows as a failed read once every write end is closed.
     if (count > 0) return count;
+    // The end shows as a failed read once every write end is closed. A read that
+    // pump_holds_output cancelled, or a client's zero-byte write, returns no bytes: the
+    // next read waits for the look, which holds the lock, to end.
+    if (!done && error != ERROR_OPERATION_ABORTED) return 0;
+    InterlockedExchange(&pump_parked[stream], 1);
+    EnterCriticalSection(&sink_lock);
+    InterlockedExchange(&pump_parked[stream], 0);
+    LeaveCriticalSection(&sink_lock);
   }
 }
 
-// Whether the reader of `stream` may hold bytes: a pending read cancelled, it may still
-// have taken some (the cancel came too late), so its return is waited for.
+// Whether the reader of `stream` or its pipe may hold bytes. A pending read is cancelled
+// and its return waited for: a cancel that comes too late lets the read take bytes.
 bool reader_holds(int stream) {
   if (pump_holding[stream] != 0) return true;
-  if (pump_parked[stream] != 0) return false;
-  LONG read = pump_begun[stream];
-  // Between two reads, or any failure: held, to be looked at again.
-  if (!CancelSynchronousIo(pump_threads[stream]) || pump_begun[stream] != read) return true;
-  int64_t until = clock_ms() + 100;
-  for (int waited = 0; pump_returned[stream] != read; ++waited) {
-    if (clock_ms() > until) return true;
-    Sleep(waited == 0 ? 0 : 1);
+  if (pump_parked[stream] == 0) {
+    LONG read = pump_begun[stream];
+    // Between two reads, or any failure: held, to be looked at again.
+    if (!CancelSynchronousIo(pump_threads[stream]) || pump_begun[stream] != read) return true;
+    int64_t until = clock_ms() + 100;
+    for (int waited = 0; pump_returned[stream] != read; ++waited) {
+      if (clock_ms() > until) return true;
+      Sleep(waited == 0 ? 0 : 1);
+    }
+    if (pump_holding[stream] != 0) return true;
   }
-  return pump_holding[stream] != 0;
+  // In no read now, nor in one before the caller lets go of the lock: what the pipe
+  // holds, the client wrote while no read waited.
+  DWORD waiting = 0;
+  if (!PeekNamedPipe(pump_sources[stream], nullptr, 0, nullptr, &waiting, nullptr))
+    return GetLastError() != ERROR_BROKEN_PIPE;  // closed and drained: nothing more
+  return waiting > 0;
 }
 
 DWORD WINAPI pump_one(LPVOID parameter) {
