@@ -300,7 +300,7 @@ SETTING_CASES = [
      [out(b"226 Transfer complete.\r\n"), "g:30000", "x:1"],
      b"226 Transfer complete.\r\n" + report(b"ftp ended with exit status 1"), b"", 5, {"within": 2}),
     # Nor is it ended with veskar, which leaves it as it would have without a job.
-    ("a process the client left outlives veskar's normal end", {"VESKAR_IDLE_TIMEOUT": "1"},
+    ("a process the client left outlives veskar's normal end", {"VESKAR_IDLE_TIMEOUT": "3"},
      ["g:4000", out(b"parent\n")], b"parent\n", b"", 0, {"within": 2, "outlives": 4}),
     ("off: 0 waits for the grandchild as without the setting", {"VESKAR_IDLE_TIMEOUT": "0"},
      ["g:2500", out(b"parent\n")], b"parent\ngrandchild done\n", b"", 0),
