@@ -51,8 +51,6 @@ void send_client_signal(int signal_number) {
   if (signal_target > 0) kill(static_cast<pid_t>(signal_target), signal_number);
 }
 
-pid_t client_id() { return client_reaped ? -1 : client_pid; }
-
 void keep_client(pid_t pid) {
   client_pid = pid;
   signal_target = pid;
@@ -67,13 +65,16 @@ bool reap_client(int options) {
   int status = 0;
   pid_t reaped;
   // Without a process descriptor, no stop handler may signal the number between the
-  // reap and the target's reset: the reap waits unblocked for the end, then reaps with
-  // the stop signals held back.
+  // reap and the target's reset: the reap waits unblocked for the end (or, with WNOHANG,
+  // looks whether it has come), then reaps with the stop signals held back.
   bool held = client_pidfd < 0;
-  if (held && options == 0) {
+  if (held) {
     siginfo_t ended;
-    while (waitid(P_PID, static_cast<id_t>(client_pid), &ended, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-    }
+    ended.si_pid = 0;
+    int looked;
+    do looked = waitid(P_PID, static_cast<id_t>(client_pid), &ended, WEXITED | WNOWAIT | (options & WNOHANG));
+    while (looked != 0 && errno == EINTR);
+    if (looked == 0 && ended.si_pid == 0) return false;  // still running: no mask to touch
   }
   sigset_t before;
   if (held) sigprocmask(SIG_BLOCK, &stop_signal_set, &before);
@@ -127,17 +128,24 @@ client_end client_ending() {
   return client_result;
 }
 
-bool client_counters(uint64_t moved[2]) {
-  if (counters_fd == not_opened) {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/io", static_cast<long>(client_pid));
-    counters_fd = client_pid > 0 ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-  }
-  if (counters_fd < 0) return false;
-  char text[512];
-  ssize_t length = pread(counters_fd, text, sizeof text - 1, 0);
-  if (length <= 0) return false;
+int open_client_proc(const char* leaf) {
+  if (client_pid <= 0) return -1;
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%ld/%s", static_cast<long>(client_pid), leaf);
+  return open(path, O_RDONLY | O_CLOEXEC);
+}
+
+size_t read_proc(int fd, char* text, size_t capacity) {
+  ssize_t length = fd >= 0 ? pread(fd, text, capacity - 1, 0) : -1;
+  if (length <= 0) return 0;
   text[length] = '\0';
+  return static_cast<size_t>(length);
+}
+
+bool client_counters(uint64_t moved[2]) {
+  if (counters_fd == not_opened) counters_fd = open_client_proc("io");
+  char text[512];
+  if (read_proc(counters_fd, text, sizeof text) == 0) return false;
   // Bytes, not calls (syscr, syscw): a read that a signal restarts, as tnftp's
   // once-a-second SIGALRM does in a stalled download, is counted again with no byte moved.
   moved[0] = count_after(text, "rchar: ");

@@ -24,9 +24,7 @@ commands_route open_commands(int, const os_char* const*) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return commands_unrouted;
   // The wrapper's end alone: the client's stays blocking, as a file or pipe would be.
-  int flags = fcntl(fds[1], F_GETFL);
-  if (flags == -1 || fcntl(fds[1], F_SETFL, flags | O_NONBLOCK) == -1 ||
-      !set_std_handle(std_input_slot, fds[0])) {
+  if (!set_nonblocking(fds[1], true) || !set_std_handle(std_input_slot, fds[0])) {
     close(fds[0]);
     close(fds[1]);
     return commands_unrouted;

@@ -33,6 +33,11 @@ bool set_std_handle(std_slot slot, os_handle handle) {
   return true;
 }
 
+bool set_nonblocking(int fd, bool nonblocking) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && fcntl(fd, F_SETFL, nonblocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) != -1;
+}
+
 bool create_pipe(os_handle* read_end, os_handle* write_end) {
   // Close-on-exec: the client gets only the ends handed to it as standard handles.
   int fds[2];

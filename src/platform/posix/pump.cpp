@@ -81,8 +81,7 @@ bool poll_pipes(int timeout, int end) {
     pump.nonblocking = false;
     for (int s = 0; s < 2; ++s) {
       int fd = pump.polled[s].fd;
-      int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
-      if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+      if (fd >= 0) set_nonblocking(fd, false);
       pump.ready[s] = fd >= 0;
     }
     return false;
@@ -104,11 +103,8 @@ void start_pump(os_handle output_read, os_handle error_read, stream_sink sink) {
   // else. A stream is then read until it is empty before the relay waits again: one
   // poll per burst of output instead of one per read.
   pump.nonblocking = true;
-  for (int s = 0; s < 2; ++s) {
-    int flags = fcntl(pump.polled[s].fd, F_GETFL);
-    if (flags == -1 || fcntl(pump.polled[s].fd, F_SETFL, flags | O_NONBLOCK) == -1)
-      pump.nonblocking = false;
-  }
+  for (int s = 0; s < 2; ++s)
+    if (!set_nonblocking(pump.polled[s].fd, true)) pump.nonblocking = false;
   pump.ready[0] = pump.ready[1] = pump.nonblocking;
   pump.open_count = 2;
   pump.reads_since_poll = 0;

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "shared.h"
 #include "utf8.h"
 
 os_handle open_for_append(const os_char* path) {
@@ -15,8 +16,7 @@ os_handle open_for_append(const os_char* path) {
   // than wait for one. Then blocking, so that a FIFO's write lands whole or not at all.
   int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return no_handle;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+  if (!set_nonblocking(fd, false)) {
     int failure = errno;
     close(fd);
     errno = failure;

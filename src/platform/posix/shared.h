@@ -34,13 +34,12 @@ extern sigset_t stop_signal_set;
 extern volatile sig_atomic_t stop_received;
 extern int stop_pipe[2];
 
+// io: makes the descriptor's reads and writes wait, or not; false on failure.
+bool set_nonblocking(int fd, bool nonblocking);
+
 // client: keeps the client that has just started, for the calls that signal, reap and
 // count it.
 void keep_client(pid_t pid);
-
-// client: the process id of the client create_process started, until it is reaped; -1
-// before and after.
-pid_t client_id();
 
 // client: sends the client a signal, from a handler too; nothing once it has been
 // reaped, so that the signal cannot reach another process that took its number.
@@ -49,6 +48,14 @@ void send_client_signal(int signal_number);
 // client: reaps the client if it has ended (with options 0, once it has); true then,
 // and when there is none.
 bool reap_client(int options);
+
+// client: the running client's /proc/PID/`leaf` ("io", "syscall") opened for reading,
+// or -1.
+int open_client_proc(const char* leaf);
+
+// client: reads the start of the /proc file `fd` (-1: none) into `text`, terminated;
+// its length, 0 on failure.
+size_t read_proc(int fd, char* text, size_t capacity);
 
 // client: a descriptor that polls readable once the client has ended (Linux 5.3 and
 // later), or -1. The caller closes it.

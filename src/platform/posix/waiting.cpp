@@ -4,7 +4,6 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -21,14 +20,6 @@ namespace {
 // The client's /proc/PID/syscall and /proc/PID/stat, kept open; -1 without.
 int syscall_fd = -1;
 int stat_fd = -1;
-
-// Reads the start of a /proc file into `text` (terminated); its length, 0 on failure.
-size_t read_proc(int fd, char* text, size_t capacity) {
-  ssize_t length = fd >= 0 ? pread(fd, text, capacity - 1, 0) : -1;
-  if (length <= 0) return 0;
-  text[length] = '\0';
-  return static_cast<size_t>(length);
-}
 
 #ifdef __linux__
 size_t read_proc_file(const char* path, char* text, size_t capacity) {
@@ -49,12 +40,10 @@ bool may_trace() {
 
 // Whether the client's program is of the other word size (a 32-bit one on a 64-bit
 // system): its calls then go by other numbers. One that cannot be read is taken as ours.
-bool other_word_size(long client) {
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%ld/exe", client);
-  unsigned char header[5] = {0};
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  bool elf = fd >= 0 && read(fd, header, sizeof header) == sizeof header && memcmp(header, "\177ELF", 4) == 0;
+bool other_word_size() {
+  char header[8];
+  int fd = open_client_proc("exe");
+  bool elf = read_proc(fd, header, sizeof header) >= 5 && memcmp(header, "\177ELF", 4) == 0;
   if (fd >= 0) close(fd);
   return elf && header[4] != (sizeof(void*) == 8 ? 2 : 1);  // EI_CLASS: 1 for 32 bits, 2 for 64
 }
@@ -80,17 +69,13 @@ const char* waiting_unseen() {
 }
 
 bool watch_client_input() {
-  long client = static_cast<long>(client_id());
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%ld/syscall", client);
-  syscall_fd = open(path, O_RDONLY | O_CLOEXEC);
-  snprintf(path, sizeof path, "/proc/%ld/stat", client);
-  stat_fd = open(path, O_RDONLY | O_CLOEXEC);
+  syscall_fd = open_client_proc("syscall");
+  stat_fd = open_client_proc("stat");
   // The right to read them is checked at each read: a client that runs set-user-ID, say,
   // withholds them.
   char text[256];
-  return client > 0 && read_proc(syscall_fd, text, sizeof text) > 0 && read_proc(stat_fd, text, sizeof text) > 0 &&
-         !other_word_size(client);
+  return read_proc(syscall_fd, text, sizeof text) > 0 && read_proc(stat_fd, text, sizeof text) > 0 &&
+         !other_word_size();
 }
 
 bool client_waits(bool) {
