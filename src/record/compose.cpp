@@ -64,10 +64,7 @@ void put_sign(json_text* json, const kept_sign& sign, size_t text_room) {
                  : sign.stream == error_stream ? "\"stderr\""
                                                : "null");
   json_put(json, ",\"line\":");
-  if (sign.line > 0)
-    json_put_number(json, sign.line);
-  else
-    json_put(json, "null");
+  put_count(json, sign.line > 0, sign.line);
   json_put(json, ",\"script_line\":");
   put_count(json, facts.scripted, sign.script_line);
   json_put(json, sign.ignored ? ",\"ignored\":true}" : ",\"ignored\":false}");
@@ -160,16 +157,12 @@ size_t compose_record(char* out, size_t limit, int status, const char* error) {
   record_form form = {least(facts.sign_count, max_record_signs),
                       least(facts.transfer_count, max_record_transfers), max_record_text,
                       max_record_arguments, 3 * 2048};
-  // The whole record fits max_record_size: each form is made whole there, then measured.
-  static char whole[max_record_size];
+  // The whole record fits max_record_size: each form is made whole in `out`, then measured.
   for (int round = 0;; ++round) {
-    json_text json = {whole, sizeof whole, 0};
+    json_text json = {out, max_record_size, 0};
     put_record(&json, form, status, error);
     bool smallest = form.name_room == 64;
-    if (json.used <= limit || smallest) {
-      memcpy(out, whole, least(json.used, limit));
-      return least(json.used, limit);
-    }
+    if (json.used <= limit || smallest) return least(json.used, limit);
     // Shorter texts first, then fewer signs and transfers, the last ones first (the
     // first sign decided the run), then the names and arguments cut to their start.
     if (round == 0) {

@@ -55,9 +55,9 @@ struct run_facts {
 };
 extern run_facts facts;
 
-// Writes the record of the run as it stands into `out`, one JSON object and a line
-// feed, in at most `limit` bytes (at least 1024): where the whole would not fit, texts
-// are cut shorter and fewer signs and transfers are listed, the JSON always whole.
-// Returns its length.
+// Writes the record of the run as it stands into `out` (max_record_size bytes, all of
+// which it may use while it tries), one JSON object and a line feed, in at most `limit`
+// bytes (at least 1024): where the whole would not fit, texts are cut shorter and fewer
+// signs and transfers are listed, the JSON always whole. Returns its length.
 size_t compose_record(char* out, size_t limit, int status, const char* error);
 

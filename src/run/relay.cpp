@@ -47,7 +47,7 @@ void echo(int stream, const char* bytes, size_t length) {
 }
 
 // A chunk_shown: shows the read being scanned through `end`.
-void show_through(int stream, size_t end, void*) {
+void show_through(int stream, size_t end) {
   stream_echo& e = echoes[stream];
   if (end <= e.shown) return;
   echo(stream, e.read + e.shown, end - e.shown);
@@ -98,7 +98,7 @@ void relay_chunk(int stream, const char* bytes, size_t length) {
   stream_echo& e = echoes[stream];
   e.read = bytes;
   e.shown = 0;
-  scan_chunk(stream, bytes, length, show_through, nullptr);
+  scan_chunk(stream, bytes, length, show_through);
   echo(stream, bytes + e.shown, length - e.shown);
   script_saw_output(stream, bytes, length);
 }

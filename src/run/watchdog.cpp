@@ -34,13 +34,14 @@ void start_drain(watchdog* watch, int64_t now) {
 }
 
 // Passes a stop request on, once, whatever the phase: what the client prints as it ends
-// comes before the report.
-void take_stop(watchdog* watch, const watch_calls* calls, int stop, int64_t now) {
-  if (stop == 0 || watch->stop != 0) return;
+// comes before the report. True when it did now.
+bool take_stop(watchdog* watch, const watch_calls* calls, int stop, int64_t now) {
+  if (stop == 0 || watch->stop != 0) return false;
   calls->pass_stop(stop);
   watch->stop = stop;
   watch->stop_at = now;
   start_drain(watch, now);
+  return true;
 }
 
 // Takes what the pump has seen by `now`: how long the next wait may last, or what to
@@ -104,9 +105,9 @@ int watch_relay(const watch_calls* calls, unsigned idle_seconds, stall_handler s
     // a pipe moves.
     bool timed = watch.phase != watch_off || news.stop != 0 || due != 0;
     int64_t now = timed ? calls->clock_ms() : 0;
-    // Before the hooks, so that none acts as if no stop had come (a line to the client).
-    take_stop(&watch, calls, news.stop, now);
-    due = earliest(hooks, count);  // passing the stop on may have made a hook due
+    // Before the hooks, so that none acts as if no stop had come (a line to the client);
+    // passing it on may make one due.
+    if (take_stop(&watch, calls, news.stop, now)) due = earliest(hooks, count);
     if (due != 0 && now >= due) {
       for (size_t h = 0; h < count; ++h) {
         int64_t at = hooks[h].due();

@@ -12,7 +12,6 @@ struct stream_scan {
   int number;  // output_stream or error_stream
   line_cutter lines;
   chunk_shown show;
-  void* context;
 };
 // Zeroed, not initialised, so that the held lines take no room in the program file.
 stream_scan streams[2];
@@ -21,7 +20,7 @@ stream_scan streams[2];
 // sign is reported.
 void report_after_line(const found_sign* sign, void* stream) {
   stream_scan* s = static_cast<stream_scan*>(stream);
-  if (s->show != nullptr && sign->read_end > 0) s->show(s->number, sign->read_end, s->context);
+  if (s->show != nullptr && sign->read_end > 0) s->show(s->number, sign->read_end);
   report_found(sign, &s->number);
 }
 
@@ -37,13 +36,11 @@ void start_scan() {
   }
 }
 
-int scan_chunk(int stream, const char* bytes, size_t length, chunk_shown show, void* context) {
+void scan_chunk(int stream, const char* bytes, size_t length, chunk_shown show) {
   stream_scan& s = streams[stream];
   s.show = show;
-  s.context = context;
   scan_lines(&s.lines, bytes, length, report_after_line, &s);
   s.show = nullptr;
-  return exit_status;
 }
 
 void finish_scan(int stream) {

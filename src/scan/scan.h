@@ -10,7 +10,7 @@ extern int exit_status;
 
 // Has the relay show the chunk being scanned through `end` bytes (at least), before a
 // report about the line that ends there.
-typedef void (*chunk_shown)(int stream, size_t end, void* context);
+typedef void (*chunk_shown)(int stream, size_t end);
 
 // Makes both streams new: nothing held, no line counted. With a record kept, the lines
 // are counted and the transfers noted; with VESKAR_IGNORE, the lines tested.
@@ -18,8 +18,8 @@ void start_scan();
 
 // Scans a chunk of `stream` (output_stream or error_stream) as the relay shows it: each
 // line the chunk finishes is judged whole, and its signs are reported once `show` has
-// had the relay show the chunk through that line. Returns exit_status.
-int scan_chunk(int stream, const char* bytes, size_t length, chunk_shown show, void* context);
+// had the relay show the chunk through that line.
+void scan_chunk(int stream, const char* bytes, size_t length, chunk_shown show);
 
 // The end of a stream, or of its client: its last unfinished line is judged as it stands.
 void finish_scan(int stream);
